@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Tessmere needs on Debian or
+# Ubuntu: the MinGW-w64 cross compiler, 32-bit Wine, a virtual X server, the
+# checking tools, GoogleTest's source, and the Japanese locale and font.
+# Only what is missing is installed, so a second run is quick.
+set -euo pipefail
+
+packages=(
+    g++-mingw-w64-i686 cmake make
+    wine wine32:i386 wine64
+    xvfb xauth x11-apps imagemagick xdotool
+    fonts-ipafont-gothic
+    googletest
+    locales procps
+    clang
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+is_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+missing=()
+for package in "${packages[@]}"; do
+    is_installed "$package" || missing+=("$package")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    echo "setup: generating the ja_JP.UTF-8 locale"
+    as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
+fi

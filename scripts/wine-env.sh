@@ -1,0 +1,67 @@
+# Sourced by the run, test, bench and screenshot scripts: builds Tessmere and
+# prepares 32-bit Wine on a virtual X display, in code page 932.
+
+TESSMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$TESSMERE_ROOT/build}
+
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# Never stop to offer the Mono or Gecko installers on a display nobody watches.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The program's users have code page 932; Wine derives it from the locale.
+export LANG=ja_JP.UTF-8
+unset LC_ALL LC_CTYPE
+
+build_tessmere() {
+    cmake -S "$TESSMERE_ROOT" -B "$BUILD_DIR" \
+        -DCMAKE_TOOLCHAIN_FILE="$TESSMERE_ROOT/cmake/toolchain-mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+# Starts Xvfb on the first free display with the given geometry (WxHxDEPTH)
+# and exports DISPLAY; XVFB_PID is the server's process.
+start_virtual_display() {
+    local geometry=${1:-1920x1080x24} number=90
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local waited=0
+    until [ -e "/tmp/.X11-unix/X$number" ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+        if [ "$waited" -gt 100 ]; then
+            echo "Xvfb :$number did not start" >&2
+            return 1
+        fi
+    done
+    export DISPLAY=":$number"
+}
+
+stop_virtual_display() {
+    if [ -n "${XVFB_PID:-}" ]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=
+    fi
+}
+
+# Creates the Wine prefix given (or $WINEPREFIX) when it does not exist yet and
+# maps the dialog's and the shell's Japanese font faces to the IPA fonts.
+prepare_prefix() {
+    export WINEPREFIX=${1:-$WINEPREFIX}
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        mkdir -p "$WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+    fi
+    local key='HKCU\Software\Wine\Fonts\Replacements' face
+    for face in "ＭＳ Ｐゴシック" "MS PGothic" "MS UI Gothic"; do
+        wine reg add "$key" /v "$face" /d "IPAPGothic" /f >/dev/null 2>&1
+    done
+    for face in "ＭＳ ゴシック" "MS Gothic"; do
+        wine reg add "$key" /v "$face" /d "IPAGothic" /f >/dev/null 2>&1
+    done
+    wineserver -w
+}

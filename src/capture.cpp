@@ -1,0 +1,134 @@
+#include "tessmere.h"
+
+static HWND LastCapturedWindow;     // the window whose picture was last taken or attempted
+
+// Each pixel row fills whole 32-bit words.
+static DWORD RowStride(LONG width)
+{
+    DWORD bits = 24u * (DWORD)width;
+    return 4u * ((bits >> 5) + ((bits & 31u) != 0 ? 1u : 0u));
+}
+
+// Picks the window to capture and its size, recording it as LastCapturedWindow
+// before anything is acquired. False when there is nothing to do.
+static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
+{
+    if (mode == ModeCaptureWindow || mode == ModeCaptureNewWindow) {
+        HWND foreground = GetForegroundWindow();
+        if (foreground != NULL) {
+            if (mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
+                return false;
+            LastCapturedWindow = foreground;
+            RECT client;
+            // The window may have gone away since GetForegroundWindow.
+            if (!GetClientRect(foreground, &client)) {
+                ReportLastError("GetClientRect");
+                return false;
+            }
+            width = client.right - client.left;
+            height = client.bottom - client.top;
+            return true;
+        }
+    }
+    LastCapturedWindow = GetDesktopWindow();
+    if (LastCapturedWindow == NULL) {
+        ReportLastError("GetDesktopWindow");
+        return false;
+    }
+    width = GetSystemMetrics(SM_CXSCREEN);
+    height = GetSystemMetrics(SM_CYSCREEN);
+    return true;
+}
+
+static bool WritePart(HANDLE file, const void *data, DWORD length, const char *caption)
+{
+    DWORD written;
+    if (WriteFile(file, data, length, &written, NULL))
+        return true;
+    ReportLastError(caption);
+    return false;
+}
+
+// The DIB section already has the file's pixel layout, so its memory goes to
+// the file as it is. A file that could not be written completely is removed:
+// a broken bitmap must never become the wallpaper or be cycled.
+static bool WriteCaptureFile(const BITMAPINFOHEADER &info, const void *pixels)
+{
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4d42;
+    header.bfSize = info.biSizeImage + sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+
+    HANDLE file = CreateFileA(CaptureFilePath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        ReportLastError("CreateFile");
+        return false;
+    }
+    bool complete = WritePart(file, &header, sizeof header, "WriteFile BITMAPFILEHEADER");
+    complete = WritePart(file, &info, sizeof info, "WriteFile BITMAPINFOHEADER") && complete;
+    complete = WritePart(file, pixels, info.biSizeImage, "WriteFile BITMAP CONTENT") && complete;
+    CloseHandle(file);
+    if (!complete)
+        DeleteFileA(CaptureFilePath);
+    return complete;
+}
+
+bool CaptureToFile(int mode)
+{
+    LONG width, height;
+    if (!ChooseCaptureSource(mode, width, height))
+        return false;
+
+    HWND source = LastCapturedWindow;
+    HDC memory = NULL;
+    HBITMAP bitmap = NULL;
+    HGDIOBJ previous;
+    void *pixels = NULL;
+    BITMAPINFOHEADER info = {};
+    bool written = false;
+
+    HDC screen = GetDC(source);
+    if (screen == NULL) {
+        ReportLastError("GetDC");
+        return false;
+    }
+    memory = CreateCompatibleDC(screen);
+    if (memory == NULL) {
+        ReportLastError("CreateCompatibleDC");
+        goto cleanup;
+    }
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = (DWORD)height * RowStride(width);
+    // With 24 bits per pixel there is no colour table, so DIB_PAL_COLORS changes nothing.
+    bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
+    if (bitmap == NULL) {
+        ReportLastError("CreateDIBSection");
+        goto cleanup;
+    }
+    previous = SelectObject(memory, bitmap);
+    if (previous == NULL) {
+        ReportLastError("SelectObject");
+        goto cleanup;
+    }
+    if (!BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, 0, 0, SRCCOPY)) {
+        ReportLastError("BitBlt");
+        SelectObject(memory, previous);
+        goto cleanup;
+    }
+    SelectObject(memory, previous);
+    written = WriteCaptureFile(info, pixels);
+
+cleanup:
+    if (bitmap != NULL)
+        DeleteObject(bitmap);
+    if (memory != NULL)
+        DeleteDC(memory);
+    ReleaseDC(source, screen);
+    return written;
+}

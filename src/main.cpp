@@ -1,0 +1,245 @@
+#include "tessmere.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+// The instance mutex is named after this file's revision line: no other program uses it.
+static const char InstanceMutexName[] = "$Id: main.cpp,v 1.1.1 1999/07/07 V.ELLORAN Exp $";
+
+HINSTANCE AppInstance;                  // for the menu, icons and dialog resources
+char StoreDirectory[MAX_PATH];          // "StoreWallPaper" beside the executable
+char CaptureFilePath[MAX_PATH];         // StoreDirectory\Tessmere.bmp
+char StorePattern[MAX_PATH];            // StoreDirectory\*.bmp
+NOTIFYICONDATAA TrayIcon;
+
+// Steps over one character of the ANSI code page, so that the trail byte of a
+// double-byte character (0x5C in many Japanese names) is never taken for "\".
+static const char *NextChar(const char *p)
+{
+    if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0')
+        return p + 2;
+    return p + 1;
+}
+
+static bool IsSeparator(const char *p, const char *next)
+{
+    return next - p == 1 && (*p == '\\' || *p == '/');
+}
+
+static bool CopyPart(char *target, const char *begin, const char *end)
+{
+    size_t length = end - begin;
+    if (length >= MAX_PATH) {
+        target[0] = '\0';
+        return false;
+    }
+    memcpy(target, begin, length);
+    target[length] = '\0';
+    return true;
+}
+
+// Drive ("C:" or empty), directory (up to and including the last separator) and
+// name; the extension is dropped. directory and name hold MAX_PATH bytes.
+bool SplitPath(const char *path, char *drive, char *directory, char *name)
+{
+    drive[0] = '\0';
+    if (path[0] != '\0' && path[1] == ':') {
+        drive[0] = path[0];
+        drive[1] = ':';
+        drive[2] = '\0';
+        path += 2;
+    }
+    const char *nameBegin = path;
+    const char *lastDot = NULL;
+    for (const char *p = path; *p != '\0';) {
+        const char *next = NextChar(p);
+        if (IsSeparator(p, next)) {
+            nameBegin = next;
+            lastDot = NULL;
+        } else if (next - p == 1 && *p == '.') {
+            lastDot = p;
+        }
+        p = next;
+    }
+    const char *nameEnd = lastDot != NULL ? lastDot : nameBegin + strlen(nameBegin);
+    bool directoryFits = CopyPart(directory, path, nameBegin);
+    bool nameFits = CopyPart(name, nameBegin, nameEnd);
+    return directoryFits && nameFits;
+}
+
+static bool Append(char *result, size_t &length, const char *text, size_t count)
+{
+    if (length + count >= MAX_PATH)
+        return false;
+    memcpy(result + length, text, count);
+    length += count;
+    result[length] = '\0';
+    return true;
+}
+
+static bool EndsWithSeparator(const char *text)
+{
+    const char *last = NULL;
+    const char *end = text;
+    for (const char *p = text; *p != '\0'; p = end) {
+        last = p;
+        end = NextChar(p);
+    }
+    return last != NULL && IsSeparator(last, end);
+}
+
+// The one path-joining rule of the program. result holds MAX_PATH bytes; a path
+// that would not fit leaves it empty and gives false.
+bool JoinPath(char *result, const char *drive, const char *directory,
+              const char *name, const char *extension)
+{
+    size_t length = 0;
+    bool fits = true;
+    result[0] = '\0';
+    if (drive != NULL && drive[0] != '\0') {
+        const char driveLetter[2] = { drive[0], ':' };
+        fits = Append(result, length, driveLetter, 2);
+    }
+    if (fits && directory != NULL && directory[0] != '\0') {
+        fits = Append(result, length, directory, strlen(directory));
+        if (fits && !EndsWithSeparator(directory))
+            fits = Append(result, length, "\\", 1);
+    }
+    if (fits && name != NULL)
+        fits = Append(result, length, name, strlen(name));
+    if (fits && extension != NULL && extension[0] != '\0') {
+        if (extension[0] != '.')
+            fits = Append(result, length, ".", 1);
+        if (fits)
+            fits = Append(result, length, extension, strlen(extension));
+    }
+    if (!fits)
+        result[0] = '\0';
+    return fits;
+}
+
+// Fills StoreDirectory, CaptureFilePath and StorePattern from the executable's
+// path. When one of them would not fit in MAX_PATH bytes, all three are left
+// empty and the last error says why.
+bool DeriveStorePaths(const char *modulePath)
+{
+    char drive[3];
+    char directory[MAX_PATH];
+    char name[MAX_PATH];
+    bool fits = SplitPath(modulePath, drive, directory, name)
+             && JoinPath(StoreDirectory, drive, directory, STORE_DIRECTORY_NAME, NULL)
+             && JoinPath(CaptureFilePath, NULL, StoreDirectory, PROGRAM_NAME, "bmp")
+             && JoinPath(StorePattern, NULL, StoreDirectory, "*", "bmp");
+    if (!fits) {
+        StoreDirectory[0] = CaptureFilePath[0] = StorePattern[0] = '\0';
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
+    return fits;
+}
+
+static void GreetOtherCopy(HANDLE mutex)
+{
+    HWND other = FindWindowA(NULL, PROGRAM_NAME);
+    if (IsWindow(other))
+        SetForegroundWindow(other);
+    MessageBoxA(NULL, "Already exist", PROGRAM_NAME, MB_OK | MB_SETFOREGROUND);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+static bool PrepareStore()
+{
+    char modulePath[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, modulePath, MAX_PATH);
+    if (length == 0) {
+        ReportLastError("GetModuleFileName");
+        return false;
+    }
+    // A path that filled the buffer was cut short, and older systems leave it unterminated.
+    if (length >= MAX_PATH)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (length >= MAX_PATH || !DeriveStorePaths(modulePath)) {
+        ReportLastError(NULL);
+        return false;
+    }
+    CreateDirectoryA(StoreDirectory, NULL);
+    return true;
+}
+
+static bool RegisterMainWindowClass(HINSTANCE instance)
+{
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    windowClass.lpszClassName = PROGRAM_NAME;
+    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    if (RegisterClassExA(&windowClass) == 0) {
+        ReportLastError("RegisterClassEx");
+        return false;
+    }
+    TrayIcon.hIcon = windowClass.hIconSm;
+    return true;
+}
+
+static bool AddTrayIcon(HWND window)
+{
+    TrayIcon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    TrayIcon.hWnd = window;
+    TrayIcon.uID = TRAY_ICON_ID;
+    TrayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    TrayIcon.uCallbackMessage = WM_TRAYNOTIFY;
+    lstrcpynA(TrayIcon.szTip, PROGRAM_NAME, sizeof TrayIcon.szTip);
+    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon)) {
+        ReportLastError("Shell_NotifyIcon");
+        return false;
+    }
+    return true;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    AppInstance = instance;
+    LoadSettings(ChangeSettings);
+
+    HANDLE mutex = CreateMutexA(NULL, TRUE, InstanceMutexName);
+    if (mutex == NULL) {
+        ReportLastError("CreateMutex");
+        return 0;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        GreetOtherCopy(mutex);
+        return 0;
+    }
+
+    ReadSystemWallpaper(UserWallpaper);
+    if (!PrepareStore())
+        return 0;
+    // The settings dialog's up-down controls need their class registered first.
+    INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_UPDOWN_CLASS };
+    InitCommonControlsEx(&controls);
+    if (!RegisterMainWindowClass(instance))
+        return 0;
+
+    HWND window = CreateWindowExA(0, PROGRAM_NAME, PROGRAM_NAME, WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  NULL, NULL, instance, NULL);
+    if (window == NULL) {
+        ReportLastError("CreateWindow");
+        return 0;
+    }
+    if (!AddTrayIcon(window))
+        return 0;
+
+    // GetMessage gives -1 on failure; ending the loop then beats spinning on it.
+    MSG message = {};
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+    return (int)message.wParam;
+}

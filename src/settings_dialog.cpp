@@ -1,0 +1,103 @@
+#include "tessmere.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+static const struct {
+    int button;
+    LONG mode;
+} ModeButtons[] = {
+    { IDC_MODE_DESKTOP, ModeCaptureDesktop },
+    { IDC_MODE_FILES, ModeCycleFiles },
+    { IDC_MODE_WINDOW, ModeCaptureWindow },
+    { IDC_MODE_NEWWINDOW, ModeCaptureNewWindow },
+};
+
+static void OnInitDialog(HWND dialog)
+{
+    for (const auto &entry : ModeButtons) {
+        if (ChangeSettings.Mode == entry.mode)
+            CheckDlgButton(dialog, entry.button, BST_CHECKED);
+    }
+    SetWindowTextA(dialog, PROGRAM_NAME);
+    SetDlgItemInt(dialog, IDC_MINUTES, (UINT)ChangeSettings.Minutes, FALSE);
+    SetDlgItemInt(dialog, IDC_SECONDS, (UINT)ChangeSettings.Seconds, FALSE);
+    SendDlgItemMessageA(dialog, IDC_MINUTES_SPIN, UDM_SETRANGE, 0, MAKELONG(1440, 0));
+    SendDlgItemMessageA(dialog, IDC_SECONDS_SPIN, UDM_SETRANGE, 0, MAKELONG(59, 0));
+}
+
+// Without a checked button (a mode the dialog does not know) the mode is kept.
+static void OnOk(HWND dialog)
+{
+    for (const auto &entry : ModeButtons) {
+        if (IsDlgButtonChecked(dialog, entry.button) == BST_CHECKED) {
+            ChangeSettings.Mode = entry.mode;
+            break;
+        }
+    }
+    ChangeSettings.Minutes = (LONG)GetDlgItemInt(dialog, IDC_MINUTES, NULL, FALSE);
+    ChangeSettings.Seconds = (LONG)GetDlgItemInt(dialog, IDC_SECONDS, NULL, FALSE);
+    SaveSettings(ChangeSettings);
+    EndDialog(dialog, IDOK);
+}
+
+static void ReportTooLong(const char *caption)
+{
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    ReportLastError(caption);
+}
+
+static void ImportDroppedFile(HDROP drop, UINT index)
+{
+    // A longer path would arrive cut short and name some other file.
+    if (DragQueryFileA(drop, index, NULL, 0) >= MAX_PATH) {
+        ReportTooLong(NULL);
+        return;
+    }
+    char source[MAX_PATH];
+    DragQueryFileA(drop, index, source, MAX_PATH);
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(source, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        ReportLastError(source);
+        return;
+    }
+    FindClose(search);
+
+    char destination[MAX_PATH];
+    if (!JoinPath(destination, NULL, StoreDirectory, found.cFileName, NULL)) {
+        ReportTooLong(source);
+        return;
+    }
+    if (!CopyFileA(source, destination, FALSE))
+        ReportLastError(source);
+}
+
+// Files are copied as they are dropped: cancelling the dialog undoes nothing.
+static void ImportDroppedFiles(HDROP drop)
+{
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, NULL, 0);
+    for (UINT index = 0; index < count; index++)
+        ImportDroppedFile(drop, index);
+    DragFinish(drop);
+}
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(dialog);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK)
+            OnOk(dialog);
+        else if (LOWORD(wParam) == IDCANCEL)
+            EndDialog(dialog, IDCANCEL);
+        break;
+    case WM_DROPFILES:
+        ImportDroppedFiles((HDROP)wParam);
+        break;
+    }
+    return FALSE;
+}

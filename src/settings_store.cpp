@@ -1,0 +1,100 @@
+#include "tessmere.h"
+
+SettingsRecord ChangeSettings;      // all zero until LoadSettings
+char UserWallpaper[MAX_PATH];
+
+static const char SettingsKeyName[] = "Software\\Quillaby\\Tessmere";
+static const LONG DefaultMinutes = 5;
+
+// The registry functions return their error instead of setting the thread's
+// last error, which the report shows.
+static void ReportRegistryError(const char *caption, LONG status)
+{
+    SetLastError((DWORD)status);
+    ReportLastError(caption);
+}
+
+// A key that cannot be opened is reported and gives null: every access through
+// it then fails and the callers fall back to their defaults.
+static HKEY OpenUserKey(const char *name)
+{
+    HKEY key = NULL;
+    DWORD disposition;
+    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, NULL, &key, &disposition);
+    if (status != ERROR_SUCCESS) {
+        key = NULL;
+        ReportRegistryError("RegCreateKeyEx", status);
+    }
+    return key;
+}
+
+// Four bytes whatever the registry type; a longer value fails and a shorter
+// one leaves the high bytes zero.
+static bool QueryLong(HKEY key, const char *name, LONG &value)
+{
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)&data, &size) != ERROR_SUCCESS)
+        return false;
+    value = (LONG)data;
+    return true;
+}
+
+static void SetDword(HKEY key, const char *name, DWORD value)
+{
+    LONG status = RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+    if (status != ERROR_SUCCESS)
+        ReportRegistryError("RegSetValueEx", status);
+}
+
+static void TransferSettings(SettingsRecord &settings, bool load)
+{
+    HKEY key = OpenUserKey(SettingsKeyName);
+    if (load) {
+        LONG milliseconds;
+        if (QueryLong(key, "Timer", milliseconds)) {
+            settings.Minutes = milliseconds / 60000;
+            settings.Seconds = milliseconds % 60000 / 1000;
+        } else {
+            settings.Minutes = DefaultMinutes;
+            settings.Seconds = 0;
+        }
+        if (!QueryLong(key, "Mode", settings.Mode))
+            settings.Mode = ModeCaptureDesktop;
+    } else {
+        DWORD seconds = (DWORD)settings.Seconds + 60u * (DWORD)settings.Minutes;
+        SetDword(key, "Timer", 1000u * seconds);
+        SetDword(key, "Mode", (DWORD)settings.Mode);
+    }
+    if (key != NULL)
+        RegCloseKey(key);
+}
+
+void LoadSettings(SettingsRecord &settings)
+{
+    TransferSettings(settings, true);
+}
+
+void SaveSettings(SettingsRecord &settings)
+{
+    TransferSettings(settings, false);
+}
+
+void ReadSystemWallpaper(char *buffer)
+{
+    HKEY key = OpenUserKey("Control Panel\\Desktop");
+    DWORD size = MAX_PATH;
+    LONG status = RegQueryValueExA(key, "Wallpaper", NULL, NULL, (BYTE *)buffer, &size);
+    // A value that fills the whole buffer without its NUL would be a cut path: refuse it.
+    if (status == ERROR_SUCCESS && size == MAX_PATH && buffer[MAX_PATH - 1] != '\0')
+        status = ERROR_MORE_DATA;
+    if (status == ERROR_SUCCESS) {
+        buffer[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
+    } else {
+        buffer[0] = '\0';
+        ReportRegistryError("RegQueryValueEx", status);
+    }
+    if (key != NULL)
+        RegCloseKey(key);
+}

@@ -1,0 +1,65 @@
+// Program-wide state and the operations the units offer one another.
+#ifndef TESSMERE_H
+#define TESSMERE_H
+
+#include <windows.h>
+
+#include "resource.h"
+
+#define PROGRAM_NAME            "Tessmere"
+#define STORE_DIRECTORY_NAME    "StoreWallPaper"
+#define WM_TRAYNOTIFY           (WM_APP + 1)
+#define TRAY_ICON_ID            101
+#define CHANGE_TIMER_ID         1
+
+enum ChangeMode {
+    ModeCaptureDesktop = 0,
+    ModeCycleFiles = 1,
+    ModeCaptureWindow = 2,
+    ModeCaptureNewWindow = 3
+};
+
+struct SettingsRecord {
+    LONG Seconds;
+    LONG Minutes;
+    LONG Mode;      // a ChangeMode, or whatever other value the registry held
+};
+
+// main
+extern HINSTANCE AppInstance;
+extern char StoreDirectory[MAX_PATH];
+extern char CaptureFilePath[MAX_PATH];
+extern char StorePattern[MAX_PATH];
+extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: removal reuses it
+bool SplitPath(const char *path, char *drive, char *directory, char *name);
+bool JoinPath(char *result, const char *drive, const char *directory,
+              const char *name, const char *extension);
+bool DeriveStorePaths(const char *modulePath);
+
+// settings_store
+extern SettingsRecord ChangeSettings;
+extern char UserWallpaper[MAX_PATH];     // the wallpaper set when this copy started
+void LoadSettings(SettingsRecord &settings);
+void SaveSettings(SettingsRecord &settings);
+void ReadSystemWallpaper(char *buffer);
+
+// error_report
+void ReportLastError(const char *caption, int flags = 1, UINT extraStyle = 0);
+
+// tray_window
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void ApplyWallpaper(const char *path);
+void ScheduleChangeTimer(HWND window, bool stop);
+
+// capture
+bool CaptureToFile(int mode);
+
+// cycler
+extern char CycledFilePath[MAX_PATH];
+const char *NextStoredFile(HWND window);
+void CloseStoreSearch();
+
+// settings_dialog
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

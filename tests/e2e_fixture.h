@@ -1,0 +1,69 @@
+// The fixture of the end-to-end tests: a fresh directory for the program's
+// copy, the user's own wallpaper in the registry, no stored settings, and a
+// watcher that reads and dismisses the program's message boxes.
+#ifndef TESSMERE_E2E_FIXTURE_H
+#define TESSMERE_E2E_FIXTURE_H
+
+#include "program.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = ScratchDirectory();
+        userWallpaper = JoinDir(directory, "user.bmp");
+        otherWallpaper = JoinDir(directory, "other.bmp");
+        ASSERT_TRUE(WriteBmp24(userWallpaper, 8, 8, 0x336699));
+        ASSERT_TRUE(WriteBmp24(otherWallpaper, 8, 8, 0x996633));
+        SetRegistryString(DesktopKey, "Wallpaper", userWallpaper);
+        DeleteSettingsKey();
+    }
+    void TearDown() override
+    {
+        EndProgram(program);
+    }
+    // Starts the program in its own directory and waits for its main window.
+    void Start(Program &which, const std::string &where, BoxWatcher &watcher)
+    {
+        ASSERT_TRUE(LaunchProgram(where, which));
+        watcher.SetProcess(which.process.dwProcessId);
+        which.window = WaitForMainWindow(which);
+        ASSERT_NE(nullptr, which.window) << "no main window";
+    }
+    void Start()
+    {
+        Start(program, JoinDir(directory, "app"), boxes);
+    }
+    void StoreSettings(DWORD timerMilliseconds, DWORD mode)
+    {
+        SetRegistryDword(SettingsKey, "Timer", timerMilliseconds);
+        SetRegistryDword(SettingsKey, "Mode", mode);
+    }
+    bool TrayIconPresent()
+    {
+        NOTIFYICONDATAA icon = {};
+        icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        icon.hWnd = program.window;
+        icon.uID = 101;
+        icon.uFlags = NIF_TIP;
+        lstrcpyA(icon.szTip, "Tessmere");
+        return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+    }
+    DWORD ExitCode(DWORD timeoutMs = 15000)
+    {
+        DWORD code = STILL_ACTIVE;
+        WaitForExit(program, timeoutMs, code);
+        return code;
+    }
+
+    std::string directory;
+    std::string userWallpaper;
+    std::string otherWallpaper;
+    Program program;
+    BoxWatcher boxes{ 0 };
+};
+
+#endif

@@ -1,0 +1,175 @@
+// The tray shell as a user meets it: start-up, a second copy, the tray menu,
+// Open and Exit.
+#include "e2e_fixture.h"
+
+#include <shellapi.h>
+
+class StartUp : public ProgramTest {};
+
+TEST_F(StartUp, CreatesAHiddenWindowTheTrayIconAndTheStoreDirectory)
+{
+    Start();
+    EXPECT_FALSE(IsWindowVisible(program.window));
+    EXPECT_EQ("Tessmere", WindowText(program.window));
+    EXPECT_TRUE(DirectoryExists(program.StoreDirectory()));
+    EXPECT_TRUE(TrayIconPresent());
+    PumpMessages(500);
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(StartUp, KeepsAnExistingStoreDirectoryAndItsFiles)
+{
+    std::string app = JoinDir(directory, "app");
+    CreateDirectoryA(app.c_str(), nullptr);
+    CreateDirectoryA(JoinDir(app, "StoreWallPaper").c_str(), nullptr);
+    std::string kept = JoinDir(JoinDir(app, "StoreWallPaper"), "kept.bmp");
+    ASSERT_TRUE(WriteBmp24(kept, 4, 4, 0x123456));
+    std::vector<uint8_t> before = ReadBytes(kept);
+    Start();
+    PumpMessages(500);
+    EXPECT_TRUE(boxes.Seen().empty());
+    EXPECT_EQ(before, ReadBytes(kept));
+}
+
+TEST_F(StartUp, InADoubleByteDirectoryCreatesTheStoreThere)
+{
+    // "壁紙\ソフト": both names hold a character whose trail byte is 0x5C.
+    std::string parent = JoinDir(directory, Ansi(L"\u58c1\u7d19"));
+    CreateDirectoryA(parent.c_str(), nullptr);
+    std::string app = JoinDir(parent, Ansi(L"\u30bd\u30d5\u30c8"));
+    Start(program, app, boxes);
+    EXPECT_TRUE(DirectoryExists(JoinDir(app, "StoreWallPaper")));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(StartUp, PathsTooLongForTheStoreAreReportedAndEndTheRun)
+{
+    // The executable's path fits in 260 bytes; its capture file's path would not.
+    std::string deep = directory;
+    while (deep.size() < 240) {
+        deep = JoinDir(deep, std::string(std::min<size_t>(60, 240 - deep.size()), 'd'));
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+    }
+    ASSERT_TRUE(LaunchProgram(deep, program));
+    boxes.SetProcess(program.process.dwProcessId);
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(0u, ExitCode());
+    ASSERT_EQ(1u, boxes.Seen().size());
+    EXPECT_EQ("Tessmere", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_FILENAME_EXCED_RANGE), boxes.Seen()[0].text);
+    EXPECT_FALSE(DirectoryExists(JoinDir(deep, "StoreWallPaper")));
+}
+
+class SingleInstance : public ProgramTest {};
+
+TEST_F(SingleInstance, SecondCopySaysAlreadyExistAndLeavesTheFirstAlone)
+{
+    Start();
+    DeleteSettingsKey();        // the second copy reads its settings before giving up
+    Program second;
+    BoxWatcher secondBoxes{ 0 };
+    std::string elsewhere = JoinDir(directory, "second");
+    ASSERT_TRUE(LaunchProgram(elsewhere, second));
+    secondBoxes.SetProcess(second.process.dwProcessId);
+    ASSERT_TRUE(secondBoxes.WaitForCount(1));
+    DWORD code = STILL_ACTIVE;
+    EXPECT_TRUE(WaitForExit(second, 15000, code));
+    EXPECT_EQ(0u, code);
+    ASSERT_EQ(1u, secondBoxes.Seen().size());
+    EXPECT_EQ("Tessmere", secondBoxes.Seen()[0].caption);
+    EXPECT_EQ("Already exist", secondBoxes.Seen()[0].text);
+    EXPECT_EQ(nullptr, secondBoxes.Seen()[0].icon);
+    EXPECT_FALSE(DirectoryExists(JoinDir(elsewhere, "StoreWallPaper")));
+    EXPECT_TRUE(SettingsKeyExists());
+    EXPECT_TRUE(IsRunning(program));
+    EXPECT_TRUE(IsWindow(program.window));
+    EXPECT_TRUE(TrayIconPresent());
+    EndProgram(second);
+}
+
+class TrayMenu : public ProgramTest {};
+
+TEST_F(TrayMenu, LeftButtonOpensTheMenuWithItsBottomAtTheCursor)
+{
+    Start();
+    SetCursorPos(600, 500);
+    SendTrayNotification(program, WM_LBUTTONDOWN);
+    HWND menu = WaitForTrayMenu(program);
+    ASSERT_NE(nullptr, menu);
+    RECT rect;
+    GetWindowRect(menu, &rect);
+    EXPECT_EQ(600, rect.left);
+    EXPECT_EQ(500, rect.bottom);
+    PressKey(menu, VK_ESCAPE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }));
+    EXPECT_TRUE(IsRunning(program));
+}
+
+TEST_F(TrayMenu, OtherNotificationsOpenNothing)
+{
+    Start();
+    for (UINT notification : { WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_MOUSEMOVE })
+        SendTrayNotification(program, notification);
+    PumpMessages(1500);
+    EXPECT_EQ(nullptr, FindProcessWindow(program.process.dwProcessId, "#32768", nullptr));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+static BOOL CALLBACK FindTitled(HWND window, LPARAM parameter)
+{
+    auto *query = (std::pair<std::string, HWND> *)parameter;
+    char title[512] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (IsWindowVisible(window) && std::string(title).find(query->first) != std::string::npos) {
+        query->second = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST_F(TrayMenu, OpenShowsTheStoreFolder)
+{
+    Start();
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuOpen));
+    std::pair<std::string, HWND> query("StoreWallPaper", nullptr);
+    EXPECT_TRUE(WaitUntil([&] { EnumWindows(FindTitled, (LPARAM)&query); return query.second != nullptr; },
+                          20000));
+    if (query.second != nullptr)
+        PostMessageA(query.second, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsRunning(program));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+class Exit : public ProgramTest {};
+
+TEST_F(Exit, RestoresTheUsersWallpaperRemovesTheIconAndEndsWithZero)
+{
+    Start();
+    SetCurrentWallpaper(otherWallpaper);
+    ASSERT_EQ(otherWallpaper, CurrentWallpaper());
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_FALSE(TrayIconPresent());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(Exit, WithNoUserWallpaperRemovesTheWallpaper)
+{
+    SetRegistryString(DesktopKey, "Wallpaper", "");
+    Start();
+    SetCurrentWallpaper(otherWallpaper);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ("", CurrentWallpaper());
+}
+
+TEST_F(Exit, CloseFromElsewhereLeavesTheWallpaperInPlace)
+{
+    Start();
+    SetCurrentWallpaper(otherWallpaper);
+    PostMessageA(program.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(otherWallpaper, CurrentWallpaper());
+    EXPECT_TRUE(boxes.Seen().empty());
+}

@@ -1,0 +1,151 @@
+// What the built Tessmere.exe is: a 32-bit GUI program importing only the
+// system's DLLs, with its Japanese menu and its icons.
+#include "resource.h"
+
+#include "program.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+class Executable : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        image = ReadBytes(BuiltExecutable());
+        ASSERT_GT(image.size(), 1024u);
+        module = LoadLibraryExA(BuiltExecutable().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module);
+    }
+    void TearDown() override
+    {
+        if (module != nullptr)
+            FreeLibrary(module);
+    }
+    template <typename T> const T *At(size_t offset) const
+    {
+        return offset + sizeof(T) <= image.size() ? (const T *)&image[offset] : nullptr;
+    }
+    const IMAGE_NT_HEADERS32 *Headers() const
+    {
+        return At<IMAGE_NT_HEADERS32>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    }
+    // File offset of a relative virtual address, through the section table.
+    size_t FileOffset(DWORD rva) const
+    {
+        const IMAGE_NT_HEADERS32 *headers = Headers();
+        const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
+        for (int i = 0; i < headers->FileHeader.NumberOfSections; i++, section++) {
+            if (rva >= section->VirtualAddress
+                && rva < section->VirtualAddress + section->Misc.VirtualSize)
+                return rva - section->VirtualAddress + section->PointerToRawData;
+        }
+        return 0;
+    }
+    std::vector<std::string> ImportedDlls() const
+    {
+        std::vector<std::string> names;
+        DWORD rva = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        for (size_t at = FileOffset(rva);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const IMAGE_IMPORT_DESCRIPTOR *import = At<IMAGE_IMPORT_DESCRIPTOR>(at);
+            if (import == nullptr || import->Name == 0)
+                break;
+            std::string name = (const char *)&image[FileOffset(import->Name)];
+            std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+            names.push_back(name);
+        }
+        return names;
+    }
+
+    std::vector<uint8_t> image;
+    HMODULE module = nullptr;
+};
+
+TEST_F(Executable, IsA32BitGuiProgram)
+{
+    const IMAGE_NT_HEADERS32 *headers = Headers();
+    ASSERT_NE(nullptr, headers);
+    EXPECT_EQ((DWORD)IMAGE_NT_SIGNATURE, headers->Signature);
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, headers->FileHeader.Machine);
+    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, headers->OptionalHeader.Magic);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers->OptionalHeader.Subsystem);
+}
+
+TEST_F(Executable, ImportsOnlySystemDllsAndMsvcrt)
+{
+    std::set<std::string> allowed = { "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
+                                      "shell32.dll", "comctl32.dll", "msvcrt.dll" };
+    std::vector<std::string> imports = ImportedDlls();
+    ASSERT_FALSE(imports.empty());
+    for (const std::string &name : imports)
+        EXPECT_TRUE(allowed.count(name)) << "unexpected import " << name;
+    EXPECT_TRUE(std::count(imports.begin(), imports.end(), "msvcrt.dll"));
+}
+
+TEST_F(Executable, TrayMenuIsJapaneseInTheDesignedOrder)
+{
+    ASSERT_NE(nullptr, FindResourceExA(module, (LPCSTR)RT_MENU, MAKEINTRESOURCEA(IDR_TRAYMENU),
+                                       MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)));
+    HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    ASSERT_NE(nullptr, menu);
+    wchar_t text[64];
+    ASSERT_EQ(1, GetMenuItemCount(menu));
+    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    EXPECT_STREQ(L"ファイル", text);
+    HMENU popup = GetSubMenu(menu, 0);
+    struct { UINT id; const wchar_t *text; } items[] = {
+        { IDM_SETTINGS, L"設定" }, { IDM_CAPTURE, L"撮影" }, { IDM_RESTORE, L"復旧" },
+        { IDM_STOP, L"停止" }, { IDM_OPEN, L"開く" }, { IDM_EXIT, L"終了" },
+    };
+    ASSERT_EQ(6, GetMenuItemCount(popup));
+    for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(items[i].id, GetMenuItemID(popup, i));
+        GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+        EXPECT_STREQ(items[i].text, text);
+    }
+    EXPECT_EQ(40002, IDM_SETTINGS);
+    EXPECT_EQ(40003, IDM_EXIT);
+    EXPECT_EQ(40007, IDM_OPEN);
+    DestroyMenu(menu);
+}
+
+#pragma pack(push, 2)
+struct IconGroupEntry {
+    BYTE width, height, colourCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+TEST_F(Executable, IconGroupHoldsA32And16PixelImageOf16Colours)
+{
+    HRSRC found = FindResourceExA(module, (LPCSTR)RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP),
+                                  MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    ASSERT_NE(nullptr, found);
+    const BYTE *group = (const BYTE *)LockResource(LoadResource(module, found));
+    WORD count = *(const WORD *)(group + 4);
+    ASSERT_EQ(2, count);
+    std::set<int> sizes;
+    for (int i = 0; i < count; i++) {
+        const IconGroupEntry *entry = (const IconGroupEntry *)(group + 6 + 14 * i);
+        EXPECT_EQ(entry->width, entry->height);
+        EXPECT_EQ(16, entry->colourCount);
+        EXPECT_EQ(4, entry->bitCount);
+        // The image itself must say 4 bits per pixel too.
+        HRSRC image = FindResourceExA(module, (LPCSTR)RT_ICON, MAKEINTRESOURCEA(entry->id),
+                                      MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+        ASSERT_NE(nullptr, image);
+        const BITMAPINFOHEADER *header = (const BITMAPINFOHEADER *)LockResource(LoadResource(module, image));
+        EXPECT_EQ(4, header->biBitCount);
+        EXPECT_EQ(entry->width, header->biWidth);
+        sizes.insert(entry->width);
+    }
+    EXPECT_EQ((std::set<int>{ 16, 32 }), sizes);
+    HICON large = (HICON)LoadImageA(module, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 32, 32, 0);
+    EXPECT_NE(nullptr, large);
+    DestroyIcon(large);
+}

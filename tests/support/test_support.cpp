@@ -1,0 +1,633 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#ifndef PROBE_EXE
+#error "PROBE_EXE must name the built probe.exe (a Unix path)"
+#endif
+#ifndef TEST_SCRATCH_ROOT
+#error "TEST_SCRATCH_ROOT must name a Unix directory for the tests' files"
+#endif
+
+// --- Wine's two sides -------------------------------------------------------
+
+typedef char *(CDECL *UnixNameFunction)(const WCHAR *);
+typedef WCHAR *(CDECL *DosNameFunction)(const char *);
+
+std::string UnixPath(const std::string &windowsPath)
+{
+    static UnixNameFunction toUnix = (UnixNameFunction)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (toUnix == nullptr)
+        return std::string();
+    char *name = toUnix(Wide(windowsPath).c_str());
+    if (name == nullptr)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+std::string WindowsPath(const std::string &unixPath)
+{
+    static DosNameFunction toDos = (DosNameFunction)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
+    if (toDos == nullptr)
+        return std::string();
+    WCHAR *name = toDos(unixPath.c_str());
+    if (name == nullptr)
+        return std::string();
+    std::string result = Ansi(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+std::string ShellQuote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+static std::string ScratchRoot()
+{
+    static std::string root = WindowsPath(TEST_SCRATCH_ROOT);
+    CreateDirectoryA(root.c_str(), nullptr);
+    return root;
+}
+
+// Wine starts a Unix program from CreateProcess, but the handle it returns does
+// not follow that program: the script marks its end with a file instead.
+int RunUnixCommand(const std::string &command, std::string *output, DWORD timeoutMs)
+{
+    static LONG counter;
+    std::string stem = JoinDir(ScratchRoot(), "unix-" + std::to_string(GetCurrentProcessId())
+                                              + "-" + std::to_string(InterlockedIncrement(&counter)));
+    std::string script = stem + ".sh", out = stem + ".out", done = stem + ".done";
+    DeleteFileA(done.c_str());
+    std::string unixOut = UnixPath(out), unixDone = UnixPath(done);
+    WriteText(script, "#!/bin/sh\n{\n" + command + "\n} > " + ShellQuote(unixOut) + " 2>&1\n"
+                      "echo $? > " + ShellQuote(unixDone + ".tmp") + "\n"
+                      "mv " + ShellQuote(unixDone + ".tmp") + " " + ShellQuote(unixDone) + "\n");
+    std::string commandLine = "/bin/sh " + UnixPath(script);
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    bool finished = WaitUntil([&] { return FileExists(done); }, timeoutMs);
+    if (output != nullptr) {
+        std::vector<uint8_t> bytes = ReadBytes(out);
+        output->assign(bytes.begin(), bytes.end());
+    }
+    if (!finished)
+        return -1;
+    std::vector<uint8_t> status = ReadBytes(done);
+    DeleteFileA(script.c_str());
+    DeleteFileA(out.c_str());
+    DeleteFileA(done.c_str());
+    return atoi(std::string(status.begin(), status.end()).c_str());
+}
+
+// --- Files ------------------------------------------------------------------
+
+std::string JoinDir(const std::string &directory, const std::string &name)
+{
+    if (!directory.empty() && directory.back() != '\\')
+        return directory + "\\" + name;
+    return directory + name;
+}
+
+std::string ScratchDirectory()
+{
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info != nullptr
+        ? std::string(info->test_suite_name()) + "." + info->name() : "outside-test";
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::string directory = JoinDir(ScratchRoot(), name);
+    RemoveTree(directory);
+    CreateDirectoryA(directory.c_str(), nullptr);
+    return directory;
+}
+
+bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool WriteText(const std::string &path, const std::string &text)
+{
+    return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<uint8_t> ReadBytes(const std::string &path)
+{
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    DWORD size = GetFileSize(file, nullptr);
+    bytes.resize(size);
+    DWORD read = 0;
+    if (size > 0 && !ReadFile(file, bytes.data(), size, &read, nullptr))
+        read = 0;
+    bytes.resize(read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool FileExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string &path)
+{
+    if (!DirectoryExists(path)) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(JoinDir(path, "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+                RemoveTree(JoinDir(path, found.cFileName));
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+HANDLE LockFileExclusively(const std::string &path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// --- Text -------------------------------------------------------------------
+
+std::string Trimmed(const std::string &text)
+{
+    size_t end = text.find_last_not_of(" \r\n\t");
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+std::string SystemText(DWORD code)
+{
+    char *text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (char *)&text, 0, nullptr);
+    std::string result = text != nullptr ? Trimmed(text) : std::string();
+    LocalFree(text);
+    return result;
+}
+
+std::wstring Wide(const std::string &ansi)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::wstring wide(length > 0 ? length : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], length);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+std::string Ansi(const std::wstring &wide)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(length > 0 ? length : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], length, nullptr, nullptr);
+    ansi.resize(strlen(ansi.c_str()));
+    return ansi;
+}
+
+// --- Registry -----------------------------------------------------------------
+
+const char SettingsKey[] = "Software\\Quillaby\\Tessmere";
+const char DesktopKey[] = "Control Panel\\Desktop";
+
+void DeleteSettingsKey()
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+}
+
+bool SettingsKeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void SetRegistryValue(const char *keyName, const char *name, DWORD type, const void *data, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, keyName, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, (const BYTE *)data, size));
+    RegCloseKey(key);
+}
+
+void SetRegistryDword(const char *key, const char *name, DWORD value)
+{
+    SetRegistryValue(key, name, REG_DWORD, &value, sizeof value);
+}
+
+void SetRegistryString(const char *key, const char *name, const std::string &value)
+{
+    SetRegistryValue(key, name, REG_SZ, value.c_str(), (DWORD)value.size() + 1);
+}
+
+void DeleteRegistryValue(const char *keyName, const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+bool ReadRegistryDword(const char *keyName, const char *name, DWORD &value)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = sizeof value;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)&value, &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
+}
+
+int CountRegistryValues(const char *keyName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    DWORD count = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                     nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return (int)count;
+}
+
+// --- Wallpaper --------------------------------------------------------------
+
+// A Wine process keeps the wallpaper it read first, so every look is taken by
+// a fresh process.
+std::string CurrentWallpaper()
+{
+    SECURITY_ATTRIBUTES inherit = { sizeof inherit, nullptr, TRUE };
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return "<no pipe>";
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    std::string commandLine = "\"" + WindowsPath(PROBE_EXE) + "\" wallpaper";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    std::string path;
+    char buffer[512];
+    DWORD read;
+    while (started && ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        path.append(buffer, read);
+    CloseHandle(readEnd);
+    if (!started)
+        return "<probe did not start>";
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return path;
+}
+
+void SetCurrentWallpaper(const std::string &path)
+{
+    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path.c_str(), SPIF_SENDWININICHANGE);
+}
+
+// --- Message boxes --------------------------------------------------------
+
+std::string ClassName(HWND window)
+{
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                        &result);
+    return text;
+}
+
+static BOOL CALLBACK FindStaticText(HWND child, LPARAM found)
+{
+    if (ClassName(child) == "Static") {
+        std::string text = WindowText(child);
+        if (!text.empty()) {
+            *(std::string *)found = text;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+struct BoxParts {
+    int buttons;
+    HICON icon;
+};
+
+static BOOL CALLBACK CountBoxParts(HWND child, LPARAM parameter)
+{
+    BoxParts *parts = (BoxParts *)parameter;
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    std::string name = ClassName(child);
+    if (name == "Button" && IsWindowVisible(child))
+        parts->buttons++;
+    if (name == "Static" && (style & SS_TYPEMASK) == SS_ICON) {
+        DWORD_PTR icon = 0;
+        SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+        parts->icon = (HICON)icon;
+    }
+    return TRUE;
+}
+
+std::string MessageBoxText(HWND window)
+{
+    std::string text;
+    EnumChildWindows(window, FindStaticText, (LPARAM)&text);
+    return Trimmed(text);
+}
+
+// The settings dialog is a "#32770" window too; it has the minutes field.
+bool IsMessageBox(HWND window)
+{
+    return ClassName(window) == "#32770" && GetDlgItem(window, 1000) == nullptr
+        && GetDlgItem(window, IDOK) != nullptr;
+}
+
+BoxWatcher::BoxWatcher(DWORD processId) : processId_(processId)
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+BoxWatcher::~BoxWatcher()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+void BoxWatcher::SetProcess(DWORD processId)
+{
+    processId_ = processId;
+}
+
+std::vector<SeenBox> BoxWatcher::Seen()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
+void BoxWatcher::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    seen_.clear();
+}
+
+bool BoxWatcher::WaitForCount(size_t count, DWORD timeoutMs)
+{
+    return WaitUntil([&] { return Seen().size() >= count; }, timeoutMs);
+}
+
+void BoxWatcher::Run()
+{
+    while (!stop_) {
+        Check();
+        Sleep(25);
+    }
+}
+
+void BoxWatcher::Check()
+{
+    handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
+                                  [](HWND window) { return !IsWindow(window); }),
+                   handled_.end());
+    EnumWindows(OnWindow, (LPARAM)this);
+}
+
+BOOL CALLBACK BoxWatcher::OnWindow(HWND window, LPARAM self)
+{
+    BoxWatcher *watcher = (BoxWatcher *)self;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != watcher->processId_ || !IsWindowVisible(window) || !IsMessageBox(window))
+        return TRUE;
+    if (std::find(watcher->handled_.begin(), watcher->handled_.end(), window)
+        != watcher->handled_.end())
+        return TRUE;
+    BoxParts parts = { 0, nullptr };
+    EnumChildWindows(window, CountBoxParts, (LPARAM)&parts);
+    SeenBox box = { WindowText(window), MessageBoxText(window), parts.buttons, parts.icon };
+    {
+        std::lock_guard<std::mutex> lock(watcher->mutex_);
+        watcher->seen_.push_back(box);
+    }
+    watcher->handled_.push_back(window);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(window, IDOK));
+    return TRUE;
+}
+
+void PumpMessages(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+// --- Bitmaps ------------------------------------------------------------------
+
+static uint32_t Little32(const uint8_t *p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static uint16_t Little16(const uint8_t *p)
+{
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why)
+{
+    auto fail = [&](const std::string &reason) {
+        if (why != nullptr)
+            *why = reason;
+        return false;
+    };
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M')
+        return fail("not a BMP file: " + path);
+    uint32_t offset = Little32(&bytes[10]);
+    int32_t width = (int32_t)Little32(&bytes[18]);
+    int32_t height = (int32_t)Little32(&bytes[22]);
+    if (Little32(&bytes[14]) < 40 || Little16(&bytes[28]) != 24 || Little32(&bytes[30]) != 0)
+        return fail("not an uncompressed 24-bit BMP");
+    bool bottomUp = height > 0;
+    height = height < 0 ? -height : height;
+    size_t stride = ((size_t)width * 3 + 3) / 4 * 4;
+    if (width <= 0 || offset + stride * height > bytes.size())
+        return fail("pixel rows missing");
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.pixels.assign((size_t)width * height, 0);
+    for (int y = 0; y < height; y++) {
+        const uint8_t *row = &bytes[offset + stride * (bottomUp ? height - 1 - y : y)];
+        for (int x = 0; x < width; x++)
+            bitmap.pixels[(size_t)y * width + x] = row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16;
+    }
+    return true;
+}
+
+bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour)
+{
+    size_t stride = ((size_t)width * 3 + 3) / 4 * 4;
+    std::vector<uint8_t> bytes(54 + stride * height, 0);
+    auto put32 = [&](size_t at, uint32_t value) { memcpy(&bytes[at], &value, 4); };
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    put32(2, (uint32_t)bytes.size());
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, width);
+    put32(22, height);
+    bytes[26] = 1;
+    bytes[28] = 24;
+    put32(34, (uint32_t)(stride * height));
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++) {
+            uint8_t *pixel = &bytes[54 + stride * y + 3 * x];
+            pixel[0] = colour & 0xFF;
+            pixel[1] = (colour >> 8) & 0xFF;
+            pixel[2] = (colour >> 16) & 0xFF;
+        }
+    }
+    return WriteBytes(path, bytes);
+}
+
+bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget)
+{
+    std::string command = "convert " + ShellQuote(UnixPath(source)) + " -type TrueColor BMP3:"
+                         + ShellQuote(UnixPath(bmpTarget));
+    return RunUnixCommand(command) == 0 && FileExists(bmpTarget);
+}
+
+// --- Windows the tests paint -----------------------------------------------
+
+uint32_t PatternColour(int x, int y, int seed)
+{
+    uint32_t red = (x * 5 + seed * 31) & 0xFF;
+    uint32_t green = (y * 3 + seed * 17) & 0xFF;
+    uint32_t blue = ((x ^ y) + seed * 7) & 0xFF;
+    return red << 16 | green << 8 | blue;
+}
+
+static LRESULT CALLBACK PatternWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        RECT client;
+        GetClientRect(window, &client);
+        int width = client.right, height = client.bottom;
+        int seed = (int)GetWindowLongPtrA(window, GWLP_USERDATA);
+        if (width > 0 && height > 0) {
+            std::vector<uint32_t> pixels((size_t)width * height);
+            for (int y = 0; y < height; y++)
+                for (int x = 0; x < width; x++)
+                    pixels[(size_t)y * width + x] = PatternColour(x, y, seed);
+            BITMAPINFO info = {};
+            info.bmiHeader.biSize = sizeof info.bmiHeader;
+            info.bmiHeader.biWidth = width;
+            info.bmiHeader.biHeight = -height;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, pixels.data(), &info,
+                              DIB_RGB_COLORS);
+        }
+        EndPaint(window, &paint);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreatePatternWindow(int x, int y, int width, int height, int seed)
+{
+    static ATOM patternClass;
+    if (patternClass == 0) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = PatternWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+        windowClass.lpszClassName = "TessmereTestPattern";
+        patternClass = RegisterClassA(&windowClass);
+    }
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, "TessmereTestPattern", "pattern",
+                                  WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    if (window == nullptr)
+        return nullptr;
+    SetWindowLongPtrA(window, GWLP_USERDATA, seed);
+    InvalidateRect(window, nullptr, FALSE);
+    SetForegroundWindow(window);
+    UpdateWindow(window);
+    WaitUntil([&] { return GetForegroundWindow() == window; }, 3000);
+    // Let the X server show what was painted before anyone reads the screen.
+    PumpMessages(300);
+    return window;
+}

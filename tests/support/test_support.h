@@ -1,0 +1,134 @@
+// Helpers shared by the unit and end-to-end tests: the bridge to the Unix side
+// of Wine, scratch directories, files, registry values, message-box watching
+// and bitmap reading.
+#ifndef TESSMERE_TEST_SUPPORT_H
+#define TESSMERE_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// --- Wine's two sides -------------------------------------------------------
+std::string UnixPath(const std::string &windowsPath);
+std::string WindowsPath(const std::string &unixPath);
+// Runs a shell command on the Unix side and waits for it; -1 on timeout.
+int RunUnixCommand(const std::string &command, std::string *output = nullptr,
+                   DWORD timeoutMs = 60000);
+std::string ShellQuote(const std::string &text);
+
+// --- Files ------------------------------------------------------------------
+// A fresh, empty directory for the running test, under the build directory.
+std::string ScratchDirectory();
+std::string JoinDir(const std::string &directory, const std::string &name);
+bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
+bool WriteText(const std::string &path, const std::string &text);
+std::vector<uint8_t> ReadBytes(const std::string &path);
+bool FileExists(const std::string &path);
+bool DirectoryExists(const std::string &path);
+void RemoveTree(const std::string &path);
+// A file held open without any sharing, as another program might hold it.
+HANDLE LockFileExclusively(const std::string &path);
+
+// --- Text -------------------------------------------------------------------
+std::string SystemText(DWORD code);             // FormatMessageA's text, trimmed
+std::string Trimmed(const std::string &text);
+std::wstring Wide(const std::string &ansi);      // through the ANSI code page
+std::string Ansi(const std::wstring &wide);
+
+// --- Registry -----------------------------------------------------------------
+extern const char SettingsKey[];                 // Software\Quillaby\Tessmere
+extern const char DesktopKey[];                  // Control Panel\Desktop
+void DeleteSettingsKey();
+bool SettingsKeyExists();
+void SetRegistryValue(const char *key, const char *name, DWORD type, const void *data, DWORD size);
+void SetRegistryDword(const char *key, const char *name, DWORD value);
+void SetRegistryString(const char *key, const char *name, const std::string &value);
+void DeleteRegistryValue(const char *key, const char *name);
+bool ReadRegistryDword(const char *key, const char *name, DWORD &value);
+int CountRegistryValues(const char *key);
+
+// --- Wallpaper --------------------------------------------------------------
+std::string CurrentWallpaper();
+void SetCurrentWallpaper(const std::string &path);
+
+// --- Message boxes --------------------------------------------------------
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    int buttons;        // visible push buttons
+    HICON icon;         // the icon shown, if any
+};
+
+// Watches for the message boxes of one process, records caption and text, and
+// presses OK, as a person at the screen would.
+class BoxWatcher {
+public:
+    explicit BoxWatcher(DWORD processId = GetCurrentProcessId());
+    ~BoxWatcher();
+    std::vector<SeenBox> Seen();
+    bool WaitForCount(size_t count, DWORD timeoutMs = 10000);
+    void Clear();
+    void SetProcess(DWORD processId);
+
+private:
+    void Run();
+    void Check();
+    static BOOL CALLBACK OnWindow(HWND window, LPARAM self);
+
+    std::atomic<DWORD> processId_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<SeenBox> seen_;
+    std::vector<HWND> handled_;
+    std::thread thread_;
+};
+
+bool IsMessageBox(HWND window);
+std::string MessageBoxText(HWND window);
+std::string WindowText(HWND window);
+std::string ClassName(HWND window);
+
+// Processes messages of the calling thread for the given time.
+void PumpMessages(DWORD milliseconds);
+// Polls a condition, pumping messages, until it holds or the time is up.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        PumpMessages(20);
+    }
+}
+
+// --- Bitmaps ------------------------------------------------------------------
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;                // 0xRRGGBB, top row first
+    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+
+// Reads an uncompressed 24-bit bottom-up BMP file; false if it is not one.
+bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why = nullptr);
+// Writes one of the same kind, for stored files and wallpapers.
+bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour);
+// Asks ImageMagick to read a picture file and write it back as a 24-bit BMP.
+bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget);
+
+// --- Windows the tests paint -----------------------------------------------
+// The colour the pattern windows and screen fillers give to pixel (x, y).
+uint32_t PatternColour(int x, int y, int seed);
+// A borderless, topmost window whose client area is width x height and shows
+// the pattern; made the foreground window.
+HWND CreatePatternWindow(int x, int y, int width, int height, int seed);
+
+#endif

@@ -1,0 +1,98 @@
+// Arming and disarming the change timer on a window the test owns.
+#include "tessmere.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+class ChangeTimer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved = ChangeSettings;
+        window = CreateWindowA("STATIC", "timer test", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+        ASSERT_NE(nullptr, window);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(window);
+        ChangeSettings = saved;
+    }
+    void Interval(LONG minutes, LONG seconds)
+    {
+        ChangeSettings.Minutes = minutes;
+        ChangeSettings.Seconds = seconds;
+    }
+    // KillTimer succeeds only for an armed timer.
+    bool Armed() { return KillTimer(window, CHANGE_TIMER_ID) != FALSE; }
+    bool TickArrivesWithin(DWORD milliseconds)
+    {
+        return WaitUntil([&] {
+            MSG message;
+            return PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)
+                && message.wParam == CHANGE_TIMER_ID;
+        }, milliseconds);
+    }
+
+    SettingsRecord saved;
+    HWND window = nullptr;
+    BoxWatcher boxes;
+};
+
+TEST_F(ChangeTimer, IsArmedForANonZeroInterval)
+{
+    struct { LONG minutes, seconds; } intervals[] = { { 0, 1 }, { 5, 0 }, { 1440, 59 }, { 2000, 0 } };
+    for (auto interval : intervals) {
+        Interval(interval.minutes, interval.seconds);
+        ScheduleChangeTimer(window, false);
+        EXPECT_TRUE(Armed()) << interval.minutes << " min " << interval.seconds << " s";
+    }
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(ChangeTimer, IsNotArmedForZeroMinutesAndZeroSeconds)
+{
+    Interval(0, 0);
+    ScheduleChangeTimer(window, false);
+    EXPECT_FALSE(Armed());
+}
+
+TEST_F(ChangeTimer, ZeroIntervalDisarmsAnArmedTimer)
+{
+    Interval(0, 30);
+    ScheduleChangeTimer(window, false);
+    Interval(0, 0);
+    ScheduleChangeTimer(window, false);
+    EXPECT_FALSE(Armed());
+}
+
+TEST_F(ChangeTimer, IntervalThatWrapsToZeroIsNotArmed)
+{
+    // 1000 x (60 x 8947848 + 32) = 1000 x 2^29, which is 0 modulo 2^32:
+    // SetTimer(0) would fire as fast as the system allows.
+    Interval(8947848, 32);
+    ScheduleChangeTimer(window, false);
+    EXPECT_FALSE(Armed());
+}
+
+TEST_F(ChangeTimer, StopDisarmsWhateverTheInterval)
+{
+    Interval(5, 0);
+    ScheduleChangeTimer(window, false);
+    ScheduleChangeTimer(window, true);
+    EXPECT_FALSE(Armed());
+    ScheduleChangeTimer(window, true);
+    EXPECT_FALSE(Armed());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(ChangeTimer, CountsSecondsAndMinutesInMilliseconds)
+{
+    Interval(0, 1);
+    ScheduleChangeTimer(window, false);
+    EXPECT_TRUE(TickArrivesWithin(10000));
+    Interval(1, 0);
+    ScheduleChangeTimer(window, false);
+    EXPECT_FALSE(TickArrivesWithin(2500));
+    EXPECT_TRUE(Armed());
+}

@@ -17,11 +17,7 @@ cleanup() {
 }
 trap cleanup EXIT
 prepare_prefix
-# One Wine server for the whole run: each test process then starts quickly.
-wineserver -p >/dev/null 2>&1 </dev/null
-# Wine's desktop and services start with the first window and keep its output
-# open: started here, they cannot hold up CTest waiting for a test's output.
-wine "$BUILD_DIR/tests/probe.exe" warmup >/dev/null 2>&1 </dev/null
+start_wine_server
 
 cd "$BUILD_DIR"
 ctest --output-on-failure "$@"

@@ -2,7 +2,7 @@
 # prepares 32-bit Wine on a virtual X display, in code page 932.
 
 TESSMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD_DIR=${BUILD_DIR:-$TESSMERE_ROOT/build}
+export BUILD_DIR=${BUILD_DIR:-$TESSMERE_ROOT/build}
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -64,4 +64,17 @@ prepare_prefix() {
         wine reg add "$key" /v "$face" /d "IPAGothic" /f >/dev/null 2>&1
     done
     wineserver -w
+}
+
+# One Wine server for the prefix until the caller ends it: each Wine process
+# then starts quickly. Wine's services start with the first process and keep
+# its output open; started here, they cannot hold up CTest, which waits for the
+# end of a test's output.
+start_wine_server() {
+    wineserver -p >/dev/null 2>&1 </dev/null
+    if [ -f "$BUILD_DIR/tests/probe.exe" ]; then
+        wine "$BUILD_DIR/tests/probe.exe" warmup >/dev/null 2>&1 </dev/null
+    else
+        wine reg query 'HKCU\Control Panel' >/dev/null 2>&1 </dev/null
+    fi
 }

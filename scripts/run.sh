@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
 source "$here/wine-env.sh"
-build_tessmere -DTESSMERE_TESTS=OFF
+build_tessmere Tessmere
 
 export WINEPREFIX=${TESSMERE_PREFIX:-$BUILD_DIR/wineprefix-run}
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then

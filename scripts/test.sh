@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
 source "$here/wine-env.sh"
-build_tessmere -DTESSMERE_TESTS=ON
+build_tessmere
 
 export WINEPREFIX="$BUILD_DIR/wineprefix"
 start_virtual_display 1920x1080x24
@@ -17,6 +17,7 @@ cleanup() {
 }
 trap cleanup EXIT
 prepare_prefix
+unmanage_windows
 start_wine_server
 
 cd "$BUILD_DIR"

@@ -12,11 +12,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8
 unset LC_ALL LC_CTYPE
 
+# Configures the build directory and builds the given targets (all by default).
 build_tessmere() {
     cmake -S "$TESSMERE_ROOT" -B "$BUILD_DIR" \
         -DCMAKE_TOOLCHAIN_FILE="$TESSMERE_ROOT/cmake/toolchain-mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake --build "$BUILD_DIR" -j "$(nproc)" "${targets[@]}"
 }
 
 # Starts Xvfb on the first free display with the given geometry (WxHxDEPTH)
@@ -77,4 +80,11 @@ start_wine_server() {
     else
         wine reg query 'HKCU\Control Panel' >/dev/null 2>&1 </dev/null
     fi
+}
+
+# The virtual display has no window manager; without this, Wine waits two
+# seconds for one whenever a window closes, a message box included.
+unmanage_windows() {
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
 }

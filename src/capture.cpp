@@ -42,9 +42,13 @@ static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
 
 static bool WritePart(HANDLE file, const void *data, DWORD length, const char *caption)
 {
-    DWORD written;
-    if (WriteFile(file, data, length, &written, NULL))
+    DWORD written = 0;
+    BOOL succeeded = WriteFile(file, data, length, &written, NULL);
+    if (succeeded && written == length)
         return true;
+    // A file system that fills up may take part of a write and still call it a success.
+    if (succeeded)
+        SetLastError(ERROR_DISK_FULL);
     ReportLastError(caption);
     return false;
 }
@@ -106,8 +110,12 @@ bool CaptureToFile(int mode)
     info.biCompression = BI_RGB;
     info.biSizeImage = (DWORD)height * RowStride(width);
     // With 24 bits per pixel there is no colour table, so DIB_PAL_COLORS changes nothing.
+    SetLastError(ERROR_SUCCESS);
     bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
     if (bitmap == NULL) {
+        // An empty bitmap can be refused without a reason, which would show an unrelated text.
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_INVALID_PARAMETER);
         ReportLastError("CreateDIBSection");
         goto cleanup;
     }

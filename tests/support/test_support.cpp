@@ -74,7 +74,7 @@ int RunUnixCommand(const std::string &command, std::string *output, DWORD timeou
     std::string script = stem + ".sh", out = stem + ".out", done = stem + ".done";
     DeleteFileA(done.c_str());
     std::string unixOut = UnixPath(out), unixDone = UnixPath(done);
-    WriteText(script, "#!/bin/sh\n{\n" + command + "\n} > " + ShellQuote(unixOut) + " 2>&1\n"
+    WriteText(script, "#!/bin/sh\n(\n" + command + "\n) > " + ShellQuote(unixOut) + " 2>&1\n"
                       "echo $? > " + ShellQuote(unixDone + ".tmp") + "\n"
                       "mv " + ShellQuote(unixDone + ".tmp") + " " + ShellQuote(unixDone) + "\n");
     std::string commandLine = "/bin/sh " + UnixPath(script);
@@ -100,6 +100,62 @@ int RunUnixCommand(const std::string &command, std::string *output, DWORD timeou
     DeleteFileA(out.c_str());
     DeleteFileA(done.c_str());
     return atoi(std::string(status.begin(), status.end()).c_str());
+}
+
+// --- Resources held, seen from the Unix side ----------------------------------
+
+static long NumberFromUnix(const std::string &command)
+{
+    std::string output;
+    if (RunUnixCommand(command, &output) != 0)
+        return -1;
+    return atol(output.c_str());
+}
+
+static std::string RegexQuote(const std::string &text)
+{
+    std::string quoted;
+    for (char c : text) {
+        if (strchr("\\.[]()*+?{}|^$", c) != nullptr)
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted;
+}
+
+int UnixProcessId(const std::string &commandLinePart)
+{
+    return (int)NumberFromUnix("pgrep -f -o " + ShellQuote(RegexQuote(commandLinePart)));
+}
+
+long ResidentKiB(int unixProcessId)
+{
+    return NumberFromUnix("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(unixProcessId)
+                          + "/status");
+}
+
+// Wine opens files in its server, so /proc/self would be the server: the
+// test process is found by its executable's name instead.
+long OwnResidentKiB()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const char *name = strrchr(path, '\\') != nullptr ? strrchr(path, '\\') + 1 : path;
+    int self = (int)NumberFromUnix("pgrep -f -n " + ShellQuote(RegexQuote(name)));
+    return self > 0 ? ResidentKiB(self) : -1;
+}
+
+// The server of a prefix works in a directory named server-DEVICE-INODE
+// after the prefix directory.
+int WineServerDescriptors()
+{
+    return (int)NumberFromUnix(
+        "name=$(printf 'server-%x-%x' \"$(stat -c %d \"$WINEPREFIX\")\" \"$(stat -c %i \"$WINEPREFIX\")\")\n"
+        "for p in $(pgrep wineserver); do\n"
+        "  case \"$(readlink /proc/$p/cwd)\" in\n"
+        "    */\"$name\") ls /proc/$p/fd | wc -l; exit 0 ;;\n"
+        "  esac\n"
+        "done\nexit 1");
 }
 
 // --- Files ------------------------------------------------------------------

@@ -21,6 +21,16 @@ int RunUnixCommand(const std::string &command, std::string *output = nullptr,
                    DWORD timeoutMs = 60000);
 std::string ShellQuote(const std::string &text);
 
+// --- Resources held, seen from the Unix side ----------------------------------
+// The Unix process id of the Wine process whose command line (its Windows
+// path, for a program started by another Wine process) contains the text.
+int UnixProcessId(const std::string &commandLinePart);
+long ResidentKiB(int unixProcessId);
+long OwnResidentKiB();                   // of the calling test process
+// Open descriptors of the Wine server of this prefix: a leaked file, mapping
+// or event handle of any client shows here.
+int WineServerDescriptors();
+
 // --- Files ------------------------------------------------------------------
 // A fresh, empty directory for the running test, under the build directory.
 std::string ScratchDirectory();

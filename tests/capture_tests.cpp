@@ -1,0 +1,397 @@
+// Screen capture to a BMP file, against the real screen, X's own tools and
+// ImageMagick.
+#include "tessmere.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = ScratchDirectory();
+        captureFile = JoinDir(directory, "Tessmere.bmp");
+        lstrcpyA(CaptureFilePath, captureFile.c_str());
+    }
+    void TearDown() override
+    {
+        for (HWND window : windows)
+            DestroyWindow(window);
+        PumpMessages(100);
+    }
+    HWND Show(int x, int y, int width, int height, int seed)
+    {
+        HWND window = CreatePatternWindow(x, y, width, height, seed);
+        windows.push_back(window);
+        return window;
+    }
+    HWND ShowInFront(int width, int height, int seed)
+    {
+        HWND window = Show(200, 150, width, height, seed);
+        EXPECT_EQ(window, GetForegroundWindow());
+        return window;
+    }
+    FILETIME WriteTime(const std::string &path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        return data.ftLastWriteTime;
+    }
+
+    std::string directory;
+    std::string captureFile;
+    std::vector<HWND> windows;
+    BoxWatcher boxes;
+};
+
+static uint32_t Field32(const std::vector<uint8_t> &bytes, size_t at)
+{
+    uint32_t value;
+    memcpy(&value, &bytes[at], 4);
+    return value;
+}
+
+static uint16_t Field16(const std::vector<uint8_t> &bytes, size_t at)
+{
+    return (uint16_t)(bytes[at] | bytes[at + 1] << 8);
+}
+
+// Every field of both headers, as the published BMP layout places them.
+static void ExpectHeaders(const std::vector<uint8_t> &bytes, int width, int height, uint32_t imageSize)
+{
+    ASSERT_GE(bytes.size(), 54u);
+    EXPECT_EQ('B', bytes[0]);
+    EXPECT_EQ('M', bytes[1]);
+    EXPECT_EQ(54 + imageSize, Field32(bytes, 2)) << "bfSize";
+    EXPECT_EQ(0, Field16(bytes, 6));
+    EXPECT_EQ(0, Field16(bytes, 8));
+    EXPECT_EQ(54u, Field32(bytes, 10)) << "bfOffBits";
+    EXPECT_EQ(40u, Field32(bytes, 14)) << "biSize";
+    EXPECT_EQ((uint32_t)width, Field32(bytes, 18));
+    EXPECT_EQ((uint32_t)height, Field32(bytes, 22));
+    EXPECT_EQ(1, Field16(bytes, 26)) << "biPlanes";
+    EXPECT_EQ(24, Field16(bytes, 28)) << "biBitCount";
+    EXPECT_EQ(0u, Field32(bytes, 30)) << "biCompression";
+    EXPECT_EQ(imageSize, Field32(bytes, 34)) << "biSizeImage";
+    for (size_t at = 38; at < 54; at += 4)
+        EXPECT_EQ(0u, Field32(bytes, at)) << "field at " << at;
+    EXPECT_EQ(Field32(bytes, 2), bytes.size()) << "bfSize is the file's length";
+}
+
+struct SizeCase {
+    int width, height;
+    uint32_t stride, fileSize;
+};
+
+class CaptureSize : public CaptureTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(CaptureSize, OfTheForegroundClientAreaHasPaddedRowsAndThePaintedPixels)
+{
+    const SizeCase &c = GetParam();
+    ShowInFront(c.width, c.height, 3);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
+    std::vector<uint8_t> bytes = ReadBytes(captureFile);
+    EXPECT_EQ(c.fileSize, bytes.size());
+    ExpectHeaders(bytes, c.width, c.height, c.stride * c.height);
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    int wrong = 0;
+    for (int y = 0; y < c.height; y++)
+        for (int x = 0; x < c.width; x++)
+            wrong += bitmap.At(x, y) != PatternColour(x, y, 3);
+    EXPECT_EQ(0, wrong) << "pixels that differ from the painted pattern";
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkedTable, CaptureSize, ::testing::Values(
+    SizeCase{ 1, 1, 4, 58 },
+    SizeCase{ 4, 1, 12, 66 },
+    SizeCase{ 5, 1, 16, 70 },
+    SizeCase{ 1023, 768, 3072, 2359350 },
+    SizeCase{ 1024, 768, 3072, 2359350 }));
+
+class CaptureModes : public CaptureTest {};
+
+TEST_F(CaptureModes, EmptyClientAreaIsReportedAsABitmapThatCannotBeMade)
+{
+    // Wine refuses a DIB section of width or height 0 without a reason; the
+    // report then names the invalid parameter rather than an unrelated code.
+    for (SIZE size : { SIZE{ 0, 100 }, SIZE{ 100, 0 } }) {
+        boxes.Clear();
+        ShowInFront(size.cx, size.cy, 4);
+        RECT client;
+        GetClientRect(GetForegroundWindow(), &client);
+        ASSERT_EQ(size.cx, client.right);
+        ASSERT_EQ(size.cy, client.bottom);
+        SetLastError(ERROR_ALREADY_EXISTS);
+        EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
+        ASSERT_EQ(1u, boxes.Seen().size());
+        EXPECT_EQ("CreateDIBSection", boxes.Seen()[0].caption);
+        EXPECT_EQ(SystemText(ERROR_INVALID_PARAMETER), boxes.Seen()[0].text);
+        EXPECT_FALSE(FileExists(captureFile));
+    }
+}
+
+TEST_F(CaptureModes, NewWindowModeSkipsTheWindowCapturedLast)
+{
+    HWND window = ShowInFront(40, 30, 5);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
+    std::vector<uint8_t> first = ReadBytes(captureFile);
+    FILETIME written = WriteTime(captureFile);
+    Sleep(20);
+    // All modes share the last captured window: mode 3 now finds nothing new.
+    EXPECT_FALSE(CaptureToFile(ModeCaptureNewWindow));
+    EXPECT_EQ(first, ReadBytes(captureFile));
+    FILETIME after = WriteTime(captureFile);
+    EXPECT_EQ(0, CompareFileTime(&written, &after));
+    // Mode 2 takes the same window again and rewrites the file.
+    SetWindowLongPtrA(window, GWLP_USERDATA, 6);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
+    PumpMessages(100);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    EXPECT_EQ(PatternColour(7, 7, 6), bitmap.At(7, 7));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(CaptureModes, NewWindowModeTakesAWindowAfterADesktopCapture)
+{
+    ShowInFront(64, 48, 7);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop));
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), bitmap.width);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureNewWindow));
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    EXPECT_EQ(64, bitmap.width);
+    EXPECT_EQ(48, bitmap.height);
+    EXPECT_FALSE(CaptureToFile(ModeCaptureNewWindow));
+    // Another window in front is new again.
+    ShowInFront(32, 16, 8);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureNewWindow));
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    EXPECT_EQ(32, bitmap.width);
+}
+
+TEST_F(CaptureModes, WithNothingInFrontWineGivesTheDesktopWindow)
+{
+    // Wine names the desktop window as the foreground window when no window
+    // is in front; a null foreground window (captured as the desktop each
+    // time) cannot be produced here.
+    HWND front = GetForegroundWindow();
+    if (front != GetDesktopWindow())
+        GTEST_SKIP() << "something else is in front";
+    ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp24(captureFile, bitmap));
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), bitmap.width);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), bitmap.height);
+    EXPECT_FALSE(CaptureToFile(ModeCaptureNewWindow));
+}
+
+class CaptureFailures : public CaptureTest {};
+
+TEST_F(CaptureFailures, LockedFileIsReportedAndKeepsItsContent)
+{
+    ASSERT_TRUE(WriteText(captureFile, "previous capture"));
+    HANDLE lock = LockFileExclusively(captureFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_FALSE(CaptureToFile(ModeCaptureDesktop));
+    CloseHandle(lock);
+    ASSERT_EQ(1u, boxes.Seen().size());
+    EXPECT_EQ("CreateFile", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), boxes.Seen()[0].text);
+    std::vector<uint8_t> content = ReadBytes(captureFile);
+    EXPECT_EQ("previous capture", std::string(content.begin(), content.end()));
+}
+
+TEST_F(CaptureFailures, MissingStoreDirectoryIsReported)
+{
+    lstrcpyA(CaptureFilePath, JoinDir(JoinDir(directory, "gone"), "Tessmere.bmp").c_str());
+    EXPECT_FALSE(CaptureToFile(ModeCaptureDesktop));
+    ASSERT_EQ(1u, boxes.Seen().size());
+    EXPECT_EQ("CreateFile", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_PATH_NOT_FOUND), boxes.Seen()[0].text);
+}
+
+TEST_F(CaptureFailures, FullFileSystemLeavesNoBrokenBitmap)
+{
+    // A store on a 64 KiB file system: the headers fit, the pixels do not.
+    std::string store = JoinDir(directory, "small");
+    CreateDirectoryA(store.c_str(), nullptr);
+    if (RunUnixCommand("mount -t tmpfs -o size=64k tmpfs " + ShellQuote(UnixPath(store))) != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    lstrcpyA(CaptureFilePath, JoinDir(store, "Tessmere.bmp").c_str());
+    ShowInFront(200, 200, 9);
+    bool captured = CaptureToFile(ModeCaptureWindow);
+    bool left = FileExists(CaptureFilePath);
+    RunUnixCommand("umount " + ShellQuote(UnixPath(store)));
+    EXPECT_FALSE(captured);
+    EXPECT_FALSE(left) << "the incomplete file must be removed";
+    ASSERT_EQ(1u, boxes.Seen().size());
+    EXPECT_EQ("WriteFile BITMAP CONTENT", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_DISK_FULL), boxes.Seen()[0].text);
+}
+
+TEST_F(CaptureFailures, EveryFailedWriteIsReportedInTurn)
+{
+    // The capture file's name leads to /dev/full, where every write fails.
+    ASSERT_EQ(0, RunUnixCommand("ln -s /dev/full " + ShellQuote(UnixPath(captureFile))));
+    EXPECT_FALSE(CaptureToFile(ModeCaptureDesktop));
+    ASSERT_EQ(3u, boxes.Seen().size());
+    EXPECT_EQ("WriteFile BITMAPFILEHEADER", boxes.Seen()[0].caption);
+    EXPECT_EQ("WriteFile BITMAPINFOHEADER", boxes.Seen()[1].caption);
+    EXPECT_EQ("WriteFile BITMAP CONTENT", boxes.Seen()[2].caption);
+    for (const SeenBox &box : boxes.Seen())
+        EXPECT_EQ(SystemText(ERROR_DISK_FULL), box.text);
+    DeleteFileA(captureFile.c_str());
+}
+
+// Run on screens of several sizes and depths (see tests/CMakeLists.txt).
+class ScreenCapture : public CaptureTest {
+protected:
+    int Depth()
+    {
+        HDC screen = GetDC(nullptr);
+        int bits = GetDeviceCaps(screen, BITSPIXEL);
+        ReleaseDC(nullptr, screen);
+        return bits;
+    }
+};
+
+TEST_F(ScreenCapture, DesktopEqualsWhatXwdReadsFromTheSameScreen)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    Show(width / 10, height / 8, width / 2, height / 2, 11);
+    Show(width / 2, height / 3, width / 3, height / 2, 12);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop));
+
+    std::string xwdFile = JoinDir(directory, "root.xwd"), xwdBmp = JoinDir(directory, "root.bmp");
+    ASSERT_EQ(0, RunUnixCommand("xwd -root -silent -out " + ShellQuote(UnixPath(xwdFile))));
+    ASSERT_TRUE(ConvertWithImageMagick(xwdFile, xwdBmp));
+
+    std::vector<uint8_t> bytes = ReadBytes(captureFile);
+    uint32_t stride = (3 * width + 3) / 4 * 4;
+    ExpectHeaders(bytes, width, height, stride * height);
+    Bitmap ours, theirs;
+    ASSERT_TRUE(ReadBmp24(captureFile, ours));
+    ASSERT_TRUE(ReadBmp24(xwdBmp, theirs));
+    ASSERT_EQ(theirs.width, ours.width);
+    ASSERT_EQ(theirs.height, ours.height);
+
+    // A 16-bit screen holds 5 or 6 bits per colour; the two tools may widen
+    // them to 8 bits differently.
+    int tolerance = Depth() >= 24 ? 0 : 8;
+    long differing = 0;
+    std::set<uint32_t> colours;
+    for (size_t i = 0; i < ours.pixels.size(); i++) {
+        uint32_t a = ours.pixels[i], b = theirs.pixels[i];
+        for (int shift = 0; shift < 24; shift += 8) {
+            if (abs((int)((a >> shift) & 0xFF) - (int)((b >> shift) & 0xFF)) > tolerance) {
+                differing++;
+                break;
+            }
+        }
+        if (colours.size() < 5000)
+            colours.insert(a);
+    }
+    EXPECT_EQ(0, differing) << "of " << ours.pixels.size() << " pixels at depth " << Depth();
+    EXPECT_GE(colours.size(), 5000u) << "the screen must show varied content";
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(ScreenCapture, FileIsReadByImageMagickAsA24BitBmp)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    Show(width / 4, height / 4, width / 3, height / 3, 13);
+    ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop));
+    std::string description;
+    ASSERT_EQ(0, RunUnixCommand("identify -format '%m %w %h %z %[type]' "
+                                + ShellQuote(UnixPath(captureFile)), &description));
+    EXPECT_EQ("BMP3 " + std::to_string(width) + " " + std::to_string(height) + " 8 TrueColor",
+              Trimmed(description));
+    // ImageMagick's own reading of the pixels is ours.
+    std::string copy = JoinDir(directory, "copy.bmp");
+    ASSERT_TRUE(ConvertWithImageMagick(captureFile, copy));
+    Bitmap ours, theirs;
+    ASSERT_TRUE(ReadBmp24(captureFile, ours));
+    ASSERT_TRUE(ReadBmp24(copy, theirs));
+    EXPECT_TRUE(ours.pixels == theirs.pixels);
+}
+
+// Captures hold device contexts, a bitmap and a file only while they run.
+class CaptureResources : public CaptureTest {
+protected:
+    // GDI hands out the lowest free handle slot: while nothing leaks, a new
+    // object keeps getting the same slot; each object left behind pushes it up.
+    static unsigned NextGdiSlot()
+    {
+        PumpMessages(20);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, 1, 1);
+        unsigned slot = std::max(LOWORD((UINT_PTR)dc), LOWORD((UINT_PTR)bitmap));
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        return slot;
+    }
+};
+
+TEST_F(CaptureResources, DoNotGrowOverAThousandCaptures)
+{
+    ShowInFront(64, 48, 21);
+    for (int i = 0; i < 20; i++)
+        ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
+    unsigned firstSlot = NextGdiSlot();
+    long firstResident = OwnResidentKiB();
+    int firstDescriptors = WineServerDescriptors();
+    ASSERT_GT(firstResident, 0);
+    ASSERT_GT(firstDescriptors, 0);
+
+    for (int i = 0; i < 1000; i++)
+        ASSERT_TRUE(CaptureToFile(ModeCaptureWindow)) << "capture " << i;
+    // Whole-screen captures: a frame buffer left behind would be megabytes.
+    for (int i = 0; i < 30; i++)
+        ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop)) << "desktop capture " << i;
+    unsigned lastSlot = NextGdiSlot();
+    long lastResident = OwnResidentKiB();
+    int lastDescriptors = WineServerDescriptors();
+
+    printf("1030 captures: GDI slot %u -> %u; resident %ld -> %ld KiB; "
+           "server descriptors %d -> %d\n", firstSlot, lastSlot, firstResident, lastResident,
+           firstDescriptors, lastDescriptors);
+    EXPECT_LE(lastSlot, firstSlot + 8) << "GDI objects left behind";
+    EXPECT_LE(lastResident, firstResident + 4096) << "memory left behind";
+    EXPECT_LE(lastDescriptors, firstDescriptors + 4) << "handles left open";
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(CaptureResources, AreReleasedOnTheFailurePathsToo)
+{
+    ShowInFront(0, 10, 22);                     // CreateDIBSection fails
+    // The first message box keeps a few GDI objects for later boxes.
+    EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
+    unsigned firstSlot = NextGdiSlot();
+    for (int i = 0; i < 100; i++)
+        EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
+    ASSERT_TRUE(WriteText(captureFile, "locked"));
+    HANDLE lock = LockFileExclusively(captureFile);   // CreateFile fails
+    int firstDescriptors = WineServerDescriptors();
+    for (int i = 0; i < 100; i++)
+        EXPECT_FALSE(CaptureToFile(ModeCaptureDesktop));
+    int lastDescriptors = WineServerDescriptors();
+    CloseHandle(lock);
+    unsigned lastSlot = NextGdiSlot();
+    printf("200 failed captures: GDI slot %u -> %u; server descriptors %d -> %d\n", firstSlot,
+           lastSlot, firstDescriptors, lastDescriptors);
+    EXPECT_EQ(201u, boxes.Seen().size());
+    EXPECT_LE(lastSlot, firstSlot + 8) << "GDI objects left behind";
+    EXPECT_LE(lastDescriptors, firstDescriptors + 4) << "handles left open";
+}

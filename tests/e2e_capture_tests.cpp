@@ -1,0 +1,271 @@
+// Captures, timed changes, Stop and Restore in the running program, and its
+// settings as it reads them at start.
+#include "e2e_fixture.h"
+
+#include "resource.h"
+
+#include <algorithm>
+
+class CaptureProgramTest : public ProgramTest {
+protected:
+    void TearDown() override
+    {
+        ProgramTest::TearDown();
+        for (HWND window : windows)
+            DestroyWindow(window);
+    }
+    HWND ShowInFront(int width, int height, int seed)
+    {
+        HWND window = CreatePatternWindow(300, 200, width, height, seed);
+        windows.push_back(window);
+        EXPECT_EQ(window, GetForegroundWindow());
+        return window;
+    }
+    FILETIME WriteTime(const std::string &path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        return data.ftLastWriteTime;
+    }
+    bool CaptureFileIs(int width, int height)
+    {
+        Bitmap bitmap;
+        return ReadBmp24(program.CaptureFile(), bitmap) && bitmap.width == width
+            && bitmap.height == height;
+    }
+    bool WallpaperBecomes(const std::string &path, DWORD timeoutMs = 10000)
+    {
+        return WaitUntil([&] { return CurrentWallpaper() == path; }, timeoutMs);
+    }
+    // True when the capture file is rewritten within the time given.
+    bool RewrittenWithin(DWORD milliseconds)
+    {
+        FILETIME before = WriteTime(program.CaptureFile());
+        return WaitUntil([&] {
+            FILETIME now = WriteTime(program.CaptureFile());
+            return CompareFileTime(&now, &before) != 0;
+        }, milliseconds);
+    }
+
+    std::vector<HWND> windows;
+};
+
+class TrayCapture : public CaptureProgramTest {};
+
+TEST_F(TrayCapture, CapturesTheWholeDesktopWhateverTheModeAndMakesItTheWallpaper)
+{
+    StoreSettings(0, 2);
+    Start();
+    ShowInFront(120, 90, 31);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
+    EXPECT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    EXPECT_TRUE(CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(TrayCapture, LockedCaptureFileIsReportedAndTheWallpaperKept)
+{
+    Start();
+    ASSERT_TRUE(WriteText(program.CaptureFile(), "earlier capture"));
+    HANDLE lock = LockFileExclusively(program.CaptureFile());
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    SetCurrentWallpaper(otherWallpaper);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
+    EXPECT_TRUE(boxes.WaitForCount(1));
+    CloseHandle(lock);
+    ASSERT_EQ(1u, boxes.Seen().size());
+    EXPECT_EQ("CreateFile", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_SHARING_VIOLATION), boxes.Seen()[0].text);
+    PumpMessages(500);
+    EXPECT_EQ(otherWallpaper, CurrentWallpaper());
+    std::vector<uint8_t> content = ReadBytes(program.CaptureFile());
+    EXPECT_EQ("earlier capture", std::string(content.begin(), content.end()));
+    EXPECT_TRUE(IsRunning(program));
+}
+
+TEST_F(TrayCapture, MissingStoreDirectoryIsReportedAndTheWallpaperKept)
+{
+    Start();
+    ASSERT_TRUE(RemoveDirectoryA(program.StoreDirectory().c_str()));
+    SetCurrentWallpaper(otherWallpaper);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ("CreateFile", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_PATH_NOT_FOUND), boxes.Seen()[0].text);
+    PumpMessages(500);
+    EXPECT_EQ(otherWallpaper, CurrentWallpaper());
+}
+
+TEST_F(TrayCapture, FullStoreLeavesNoBrokenBitmapAsWallpaper)
+{
+    // The program lives on a 1 MiB file system: a desktop capture cannot fit.
+    std::string small = JoinDir(directory, "small");
+    CreateDirectoryA(small.c_str(), nullptr);
+    if (RunUnixCommand("mount -t tmpfs -o size=1m tmpfs " + ShellQuote(UnixPath(small))) != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    Start(program, JoinDir(small, "app"), boxes);
+    SetCurrentWallpaper(otherWallpaper);
+    bool chosen = ChooseTrayMenuItem(program, MenuCapture);
+    bool reported = boxes.WaitForCount(1);
+    PumpMessages(500);
+    std::string wallpaper = CurrentWallpaper();
+    bool left = FileExists(program.CaptureFile());
+    EndProgram(program);
+    RunUnixCommand("umount " + ShellQuote(UnixPath(small)));
+    ASSERT_TRUE(chosen);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ("WriteFile BITMAP CONTENT", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_DISK_FULL), boxes.Seen()[0].text);
+    EXPECT_EQ(otherWallpaper, wallpaper);
+    EXPECT_FALSE(left);
+}
+
+class TimedChange : public CaptureProgramTest {};
+
+TEST_F(TimedChange, InModeZeroCapturesTheDesktopEverySecond)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    EXPECT_TRUE(CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)));
+    EXPECT_TRUE(RewrittenWithin(5000));
+    EXPECT_TRUE(RewrittenWithin(5000));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(TimedChange, StopEndsTimedCaptures)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuStop));
+    PumpMessages(1500);         // a capture already asked for may still run
+    EXPECT_FALSE(RewrittenWithin(4000));
+    EXPECT_TRUE(IsRunning(program));
+}
+
+TEST_F(TimedChange, InModeTwoCapturesTheWindowInFrontEachTime)
+{
+    StoreSettings(1000, 2);
+    Start();
+    HWND window = ShowInFront(120, 90, 32);
+    ASSERT_TRUE(WaitUntil([&] { return CaptureFileIs(120, 90); }));
+    EXPECT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp24(program.CaptureFile(), bitmap));
+    EXPECT_EQ(PatternColour(50, 40, 32), bitmap.At(50, 40));
+    // The same window again: mode 2 captures it anew.
+    SetForegroundWindow(window);
+    EXPECT_TRUE(RewrittenWithin(5000));
+}
+
+TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)
+{
+    StoreSettings(1000, 3);
+    Start();
+    ShowInFront(120, 90, 33);
+    ASSERT_TRUE(WaitUntil([&] { return CaptureFileIs(120, 90); }));
+    EXPECT_FALSE(RewrittenWithin(3500)) << "the same window is not captured twice";
+    ShowInFront(60, 40, 34);
+    EXPECT_TRUE(WaitUntil([&] { return CaptureFileIs(60, 40); }));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+class Restore : public CaptureProgramTest {};
+
+TEST_F(Restore, PutsBackTheWallpaperThatWasSetWhenTheProgramStarted)
+{
+    Start();
+    // What the registry says later does not matter: the start-up value counts.
+    SetRegistryString(DesktopKey, "Wallpaper", otherWallpaper);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
+    ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuRestore));
+    EXPECT_TRUE(WallpaperBecomes(userWallpaper));
+    EXPECT_TRUE(IsRunning(program));
+}
+
+TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersWallpaper)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+}
+
+class StartUpSettings : public CaptureProgramTest {};
+
+TEST_F(StartUpSettings, FirstStartCreatesTheEmptyKeyAndWritesNothing)
+{
+    Start();
+    EXPECT_TRUE(SettingsKeyExists());
+    EXPECT_EQ(0, CountRegistryValues(SettingsKey));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(StartUpSettings, MissingUserWallpaperIsReportedWithItsReason)
+{
+    DeleteRegistryValue(DesktopKey, "Wallpaper");
+    Start();
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ("RegQueryValueEx", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes.Seen()[0].text);
+    EXPECT_TRUE(IsRunning(program));
+    // With no wallpaper of the user's known, Exit removes the wallpaper.
+    SetCurrentWallpaper(otherWallpaper);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ("", CurrentWallpaper());
+}
+
+TEST_F(StartUpSettings, ZeroIntervalMeansNoTimedChange)
+{
+    StoreSettings(0, 0);
+    Start();
+    PumpMessages(3000);
+    EXPECT_FALSE(FileExists(program.CaptureFile()));
+}
+
+TEST_F(StartUpSettings, UnknownModeMakesTimedChangesDoNothing)
+{
+    StoreSettings(1000, 7);
+    Start();
+    SetCurrentWallpaper(otherWallpaper);
+    PumpMessages(3000);
+    EXPECT_FALSE(FileExists(program.CaptureFile()));
+    EXPECT_EQ(otherWallpaper, CurrentWallpaper());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// The running program measured from outside over a thousand captures that it
+// is asked for through its own capture command.
+class ProgramResources : public CaptureProgramTest {};
+
+TEST_F(ProgramResources, StayFlatOverAThousandCaptures)
+{
+    StoreSettings(0, 2);
+    Start();
+    ShowInFront(64, 48, 35);
+    int unixId = UnixProcessId(JoinDir(program.directory, "Tessmere.exe"));
+    ASSERT_GT(unixId, 0);
+    auto capture = [&] {
+        SendMessageA(program.window, WM_COMMAND, MAKEWPARAM(IDM_CAPTURE, 1), 0);
+    };
+    for (int i = 0; i < 50; i++)
+        capture();
+    long firstResident = ResidentKiB(unixId);
+    int firstDescriptors = WineServerDescriptors();
+    for (int i = 0; i < 1000; i++)
+        capture();
+    ASSERT_TRUE(CaptureFileIs(64, 48));
+    long lastResident = ResidentKiB(unixId);
+    int lastDescriptors = WineServerDescriptors();
+    printf("1000 captures in Tessmere.exe: resident %ld -> %ld KiB; server descriptors %d -> %d\n",
+           firstResident, lastResident, firstDescriptors, lastDescriptors);
+    EXPECT_GT(firstResident, 0);
+    EXPECT_LE(lastResident, firstResident + 2048) << "memory left behind";
+    EXPECT_LE(lastDescriptors, firstDescriptors + 4) << "handles left open";
+    EXPECT_TRUE(boxes.Seen().empty());
+}

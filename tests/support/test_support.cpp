@@ -615,6 +615,72 @@ bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour)
     return WriteBytes(path, bytes);
 }
 
+static uint32_t Big32(const uint8_t *p)
+{
+    return (uint32_t)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+bool ReadXwd(const std::string &path, XwdImage &image, std::string *why)
+{
+    auto fail = [&](const std::string &reason) {
+        if (why != nullptr)
+            *why = reason;
+        return false;
+    };
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    if (bytes.size() < 100)
+        return fail("no XWD header in " + path);
+    uint32_t field[25];
+    for (int i = 0; i < 25; i++)
+        field[i] = Big32(&bytes[4 * i]);
+    uint32_t headerSize = field[0], format = field[2], byteOrder = field[7];
+    uint32_t bitsPerPixel = field[11], bytesPerLine = field[12], colours = field[19];
+    image.width = (int)field[4];
+    if (format != 2 || (bitsPerPixel != 16 && bitsPerPixel != 24 && bitsPerPixel != 32))
+        return fail("not a ZPixmap dump of 16, 24 or 32 bits per pixel");
+    image.height = (int)field[5];
+    image.masks[0] = field[14];
+    image.masks[1] = field[15];
+    image.masks[2] = field[16];
+    size_t offset = headerSize + 12 * (size_t)colours;
+    if (offset + (size_t)bytesPerLine * image.height > bytes.size())
+        return fail("pixel rows missing");
+    image.pixels.resize((size_t)image.width * image.height);
+    for (int y = 0; y < image.height; y++) {
+        const uint8_t *row = &bytes[offset + (size_t)bytesPerLine * y];
+        for (int x = 0; x < image.width; x++) {
+            const uint8_t *p = row + x * bitsPerPixel / 8;
+            uint32_t value = 0;
+            for (uint32_t b = 0; b < bitsPerPixel / 8; b++) {
+                uint32_t byte = byteOrder == 0 ? p[b] : p[bitsPerPixel / 8 - 1 - b];
+                value |= byte << (8 * b);
+            }
+            image.pixels[(size_t)y * image.width + x] = value;
+        }
+    }
+    return true;
+}
+
+bool XwdImage::Shows(uint32_t colour, int x, int y) const
+{
+    uint32_t raw = pixels[(size_t)y * width + x];
+    for (int channel = 0; channel < 3; channel++) {
+        uint32_t mask = masks[channel];
+        if (mask == 0)
+            return false;
+        int shift = 0, bits = 0;
+        while (!((mask >> shift) & 1))
+            shift++;
+        while ((mask >> (shift + bits)) & 1)
+            bits++;
+        uint32_t screen = (raw & mask) >> shift;
+        uint32_t ours = (colour >> (16 - 8 * channel)) & 0xFF;
+        if (ours >> (8 - bits) != screen)
+            return false;
+    }
+    return true;
+}
+
 bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget)
 {
     std::string command = "convert " + ShellQuote(UnixPath(source)) + " -type TrueColor BMP3:"

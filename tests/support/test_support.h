@@ -131,6 +131,17 @@ struct Bitmap {
 bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why = nullptr);
 // Writes one of the same kind, for stored files and wallpapers.
 bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour);
+// A screen dump written by xwd, with its pixels as the X server held them.
+struct XwdImage {
+    int width = 0;
+    int height = 0;
+    uint32_t masks[3] = {};                      // red, green, blue
+    std::vector<uint32_t> pixels;                // raw values, top row first
+    // Whether a 0xRRGGBB colour shows as the raw pixel at (x, y): each
+    // channel's high bits, as many as the screen keeps, must be the pixel's.
+    bool Shows(uint32_t colour, int x, int y) const;
+};
+bool ReadXwd(const std::string &path, XwdImage &image, std::string *why = nullptr);
 // Asks ImageMagick to read a picture file and write it back as a 24-bit BMP.
 bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget);
 

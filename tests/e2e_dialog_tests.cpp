@@ -1,0 +1,296 @@
+// The settings dialog and the stored-file cycle in the running program,
+// driven from outside like a user: controls found by identifier, their text
+// read with WM_GETTEXT, buttons pressed, keys sent.
+#include "e2e_fixture.h"
+
+#include "resource.h"
+
+#include <commctrl.h>
+
+class SettingsDialog : public ProgramTest {
+protected:
+    HWND OpenSettings()
+    {
+        EXPECT_TRUE(ChooseTrayMenuItem(program, MenuSettings));
+        HWND found = nullptr;
+        WaitUntil([&] {
+            found = FindProcessWindow(program.process.dwProcessId, "#32770", "Tessmere");
+            return found != nullptr && GetDlgItem(found, IDC_MINUTES) != nullptr;
+        });
+        dialog = found;
+        return found;
+    }
+    bool Checked(int id)
+    {
+        return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    std::string Text(int id) { return WindowText(GetDlgItem(dialog, id)); }
+    void Type(int id, const std::string &text)
+    {
+        SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str());
+    }
+    void Press(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+    bool Closed() { return WaitUntil([&] { return !IsWindow(dialog); }); }
+    DWORD Stored(const char *name)
+    {
+        DWORD value = 0xDEADBEEF;
+        ReadRegistryDword(SettingsKey, name, value);
+        return value;
+    }
+    FILETIME WriteTime(const std::string &path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        return data.ftLastWriteTime;
+    }
+    bool CaptureRewrittenWithin(DWORD milliseconds)
+    {
+        FILETIME before = WriteTime(program.CaptureFile());
+        return WaitUntil([&] {
+            FILETIME now = WriteTime(program.CaptureFile());
+            return CompareFileTime(&now, &before) != 0;
+        }, milliseconds);
+    }
+
+    HWND dialog = nullptr;
+};
+
+TEST_F(SettingsDialog, ShowsTheCurrentModeAndIntervalInJapanese)
+{
+    StoreSettings(90061, 2);
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    EXPECT_EQ("Tessmere", WindowText(dialog));
+    EXPECT_TRUE(Checked(IDC_MODE_WINDOW));
+    EXPECT_FALSE(Checked(IDC_MODE_DESKTOP));
+    EXPECT_FALSE(Checked(IDC_MODE_NEWWINDOW));
+    EXPECT_FALSE(Checked(IDC_MODE_FILES));
+    EXPECT_EQ("1", Text(IDC_MINUTES));
+    EXPECT_EQ("30", Text(IDC_SECONDS));
+    EXPECT_EQ(Ansi(L"デスクトップを撮影"), Text(IDC_MODE_DESKTOP));
+    EXPECT_EQ(Ansi(L"ウインドウを撮影 Part2"), Text(IDC_MODE_NEWWINDOW));
+    EXPECT_EQ(Ansi(L"既存ファイルを切り替え"), Text(IDC_MODE_FILES));
+    LONG style = GetWindowLongA(dialog, GWL_STYLE);
+    EXPECT_FALSE(style & WS_SYSMENU) << "no close box";
+    EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+    Press(IDCANCEL);
+    EXPECT_TRUE(Closed());
+}
+
+TEST_F(SettingsDialog, ShowsNegativeStoredValuesAsUnsignedNumbers)
+{
+    StoreSettings(0x80000000u, 0);
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    EXPECT_EQ("4294931505", Text(IDC_MINUTES));     // -35791
+    EXPECT_EQ("4294967273", Text(IDC_SECONDS));     // -23
+    Press(IDCANCEL);
+}
+
+struct DialogEntry {
+    const char *minutes, *seconds;
+    int button;
+    DWORD timer, mode;
+};
+
+class DialogOk : public SettingsDialog, public ::testing::WithParamInterface<DialogEntry> {};
+
+TEST_P(DialogOk, StoresTheChosenIntervalAndMode)
+{
+    const DialogEntry &entry = GetParam();
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    Press(entry.button);
+    Type(IDC_MINUTES, entry.minutes);
+    Type(IDC_SECONDS, entry.seconds);
+    Press(IDOK);
+    ASSERT_TRUE(Closed());
+    EXPECT_EQ(entry.timer, Stored("Timer"));
+    EXPECT_EQ(entry.mode, Stored("Mode"));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DialogOk, ::testing::Values(
+    DialogEntry{ "", "30", IDC_MODE_FILES, 30000, 1 },
+    DialogEntry{ "0", "30", IDC_MODE_DESKTOP, 30000, 0 },
+    DialogEntry{ "2000", "0", IDC_MODE_WINDOW, 120000000, 2 },
+    DialogEntry{ "1440", "59", IDC_MODE_NEWWINDOW, 86459000, 3 },
+    DialogEntry{ "1", "75", IDC_MODE_WINDOW, 135000, 2 },
+    DialogEntry{ "abc", "5", IDC_MODE_DESKTOP, 5000, 0 }));
+
+TEST_F(SettingsDialog, ZeroIntervalStopsTimedChanges)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
+    ASSERT_NE(nullptr, OpenSettings());
+    Type(IDC_MINUTES, "0");
+    Type(IDC_SECONDS, "0");
+    Press(IDOK);
+    ASSERT_TRUE(Closed());
+    EXPECT_EQ(0u, Stored("Timer"));
+    PumpMessages(1500);     // a capture already asked for may still run
+    EXPECT_FALSE(CaptureRewrittenWithin(3500));
+}
+
+TEST_F(SettingsDialog, UnknownModeOpensWithNothingCheckedAndIsKept)
+{
+    StoreSettings(60000, 5);
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    for (int id : { IDC_MODE_DESKTOP, IDC_MODE_WINDOW, IDC_MODE_NEWWINDOW, IDC_MODE_FILES })
+        EXPECT_FALSE(Checked(id)) << id;
+    Press(IDOK);
+    ASSERT_TRUE(Closed());
+    EXPECT_EQ(5u, Stored("Mode"));
+    EXPECT_EQ(60000u, Stored("Timer"));
+}
+
+TEST_F(SettingsDialog, CancelChangesNothing)
+{
+    StoreSettings(90061, 2);
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    Press(IDC_MODE_FILES);
+    Type(IDC_MINUTES, "9");
+    Press(IDCANCEL);
+    ASSERT_TRUE(Closed());
+    EXPECT_EQ(90061u, Stored("Timer"));
+    EXPECT_EQ(2u, Stored("Mode"));
+    // The settings in force are unchanged too.
+    ASSERT_NE(nullptr, OpenSettings());
+    EXPECT_EQ("1", Text(IDC_MINUTES));
+    EXPECT_TRUE(Checked(IDC_MODE_WINDOW));
+    Press(IDCANCEL);
+}
+
+TEST_F(SettingsDialog, EnterActsAsOkAndEscapeAsCancel)
+{
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    Type(IDC_SECONDS, "7");
+    PressKey(dialog, VK_ESCAPE);
+    ASSERT_TRUE(Closed());
+    DWORD unused;
+    EXPECT_FALSE(ReadRegistryDword(SettingsKey, "Timer", unused));
+    ASSERT_NE(nullptr, OpenSettings());
+    Type(IDC_MINUTES, "0");
+    Type(IDC_SECONDS, "7");
+    PressKey(dialog, VK_RETURN);
+    ASSERT_TRUE(Closed());
+    EXPECT_EQ(7000u, Stored("Timer"));
+}
+
+TEST_F(SettingsDialog, ArrowsStopAt1440And59AndDoNotWrap)
+{
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    HWND minutes = GetDlgItem(dialog, IDC_MINUTES), seconds = GetDlgItem(dialog, IDC_SECONDS);
+    Type(IDC_MINUTES, "1438");
+    Type(IDC_SECONDS, "57");
+    for (int i = 0; i < 4; i++) {
+        PressKey(minutes, VK_UP);
+        PressKey(seconds, VK_UP);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Text(IDC_MINUTES) == "1440" && Text(IDC_SECONDS) == "59"; }))
+        << Text(IDC_MINUTES) << " " << Text(IDC_SECONDS);
+    Type(IDC_MINUTES, "1");
+    Type(IDC_SECONDS, "1");
+    for (int i = 0; i < 3; i++) {
+        PressKey(minutes, VK_DOWN);
+        PressKey(seconds, VK_DOWN);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Text(IDC_MINUTES) == "0" && Text(IDC_SECONDS) == "0"; }))
+        << Text(IDC_MINUTES) << " " << Text(IDC_SECONDS);
+    Press(IDCANCEL);
+}
+
+TEST_F(SettingsDialog, OkAfterStopStartsTimedChangesAgainAndCancelDoesNot)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuStop));
+    PumpMessages(1500);
+    ASSERT_FALSE(CaptureRewrittenWithin(2500));
+    ASSERT_NE(nullptr, OpenSettings());
+    Press(IDCANCEL);
+    ASSERT_TRUE(Closed());
+    EXPECT_FALSE(CaptureRewrittenWithin(2500)) << "CANCEL leaves the timer off";
+    ASSERT_NE(nullptr, OpenSettings());
+    Press(IDOK);
+    ASSERT_TRUE(Closed());
+    EXPECT_TRUE(CaptureRewrittenWithin(5000)) << "OK starts it again";
+}
+
+TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
+{
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    HWND front = CreatePatternWindow(10, 10, 50, 50, 1);
+    ASSERT_EQ(front, GetForegroundWindow());
+    Program second;
+    BoxWatcher secondBoxes{ 0 };
+    ASSERT_TRUE(LaunchProgram(JoinDir(directory, "second"), second));
+    secondBoxes.SetProcess(second.process.dwProcessId);
+    ASSERT_TRUE(secondBoxes.WaitForCount(1));
+    EXPECT_EQ("Already exist", secondBoxes.Seen()[0].text);
+    DWORD code = STILL_ACTIVE;
+    EXPECT_TRUE(WaitForExit(second, 15000, code));
+    EXPECT_EQ(0u, code);
+    EndProgram(second);
+    // The first "Tessmere" window found is in front now, not the test's window.
+    HWND now = GetForegroundWindow();
+    DWORD owner = 0;
+    GetWindowThreadProcessId(now, &owner);
+    EXPECT_NE(front, now);
+    EXPECT_EQ(program.process.dwProcessId, owner);
+    EXPECT_TRUE(IsWindow(dialog));
+    DestroyWindow(front);
+    Press(IDCANCEL);
+}
+
+class StoredFiles : public ProgramTest {
+protected:
+    std::string PrepareStore()
+    {
+        std::string store = JoinDir(JoinDir(directory, "app"), "StoreWallPaper");
+        CreateDirectoryA(JoinDir(directory, "app").c_str(), nullptr);
+        CreateDirectoryA(store.c_str(), nullptr);
+        return store;
+    }
+};
+
+TEST_F(StoredFiles, EverySecondTheNextStoredFileBecomesTheWallpaper)
+{
+    std::string store = PrepareStore();
+    std::string a = JoinDir(store, "A.bmp"), b = JoinDir(store, "B.bmp");
+    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0xFF0000));
+    ASSERT_TRUE(WriteBmp24(b, 4, 4, 0x0000FF));
+    StoreSettings(1000, 1);
+    Start();
+    bool sawA = false, sawB = false;
+    WaitUntil([&] {
+        std::string now = CurrentWallpaper();
+        sawA |= now == a;
+        sawB |= now == b;
+        return sawA && sawB;
+    }, 10000);
+    EXPECT_TRUE(sawA);
+    EXPECT_TRUE(sawB);
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(StoredFiles, EmptyStoreIsReportedOnceAndKeepsTheWallpaper)
+{
+    PrepareStore();
+    StoreSettings(1000, 1);
+    SetCurrentWallpaper(otherWallpaper);
+    Start();
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ("FindFirstFile", boxes.Seen()[0].caption);
+    EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes.Seen()[0].text);
+    PumpMessages(3000);
+    EXPECT_EQ(1u, boxes.Seen().size()) << "with no minutes left the timer stops";
+    EXPECT_EQ(otherWallpaper, CurrentWallpaper()) << "nothing to show removes nothing";
+}

@@ -53,17 +53,19 @@ static const DWORD Spin = Child | UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUD
                         | UDS_NOTHOUSANDS;
 static const DWORD Field = Child | ES_RIGHT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
 
+// In template order, with the identifiers as numbers: outside programs find
+// the controls by them.
 static const ControlCase Controls[15] = {
-    { IDC_MODE_DESKTOP, L"#128", L"デスクトップを撮影", Child | BS_AUTORADIOBUTTON | WS_GROUP, 8, 16, 70, 10 },
-    { IDC_MODE_WINDOW, L"#128", L"ウインドウを撮影", Child | BS_AUTORADIOBUTTON, 8, 28, 64, 10 },
-    { IDC_MODE_NEWWINDOW, L"#128", L"ウインドウを撮影 Part2", Child | BS_AUTORADIOBUTTON, 8, 40, 82, 10 },
-    { IDC_MODE_FILES, L"#128", L"既存ファイルを切り替え", Child | BS_AUTORADIOBUTTON, 8, 52, 84, 10 },
-    { IDC_MINUTES, L"#129", L"", Field, 8, 80, 32, 14 },
-    { IDC_MINUTES_SPIN, L"msctls_updown32", L"Spin1", Spin, 32, 64, 9, 14 },
-    { IDC_SECONDS, L"#129", L"", Field, 48, 80, 32, 14 },
-    { IDC_SECONDS_SPIN, L"msctls_updown32", L"Spin1", Spin, 68, 64, 9, 14 },
-    { IDOK, L"#128", L"OK", Child | BS_DEFPUSHBUTTON | WS_TABSTOP, 4, 104, 44, 16 },
-    { IDCANCEL, L"#128", L"CANCEL", Child | BS_PUSHBUTTON | WS_TABSTOP, 52, 104, 44, 16 },
+    { 1009, L"#128", L"デスクトップを撮影", Child | BS_AUTORADIOBUTTON | WS_GROUP, 8, 16, 70, 10 },
+    { 1011, L"#128", L"ウインドウを撮影", Child | BS_AUTORADIOBUTTON, 8, 28, 64, 10 },
+    { 1012, L"#128", L"ウインドウを撮影 Part2", Child | BS_AUTORADIOBUTTON, 8, 40, 82, 10 },
+    { 1010, L"#128", L"既存ファイルを切り替え", Child | BS_AUTORADIOBUTTON, 8, 52, 84, 10 },
+    { 1000, L"#129", L"", Field, 8, 80, 32, 14 },
+    { 1002, L"msctls_updown32", L"Spin1", Spin, 32, 64, 9, 14 },
+    { 1001, L"#129", L"", Field, 48, 80, 32, 14 },
+    { 1003, L"msctls_updown32", L"Spin1", Spin, 68, 64, 9, 14 },
+    { 1, L"#128", L"OK", Child | BS_DEFPUSHBUTTON | WS_TABSTOP, 4, 104, 44, 16 },
+    { 2, L"#128", L"CANCEL", Child | BS_PUSHBUTTON | WS_TABSTOP, 52, 104, 44, 16 },
     { 0xFFFFFFFF, L"#130", L"分", Child | SS_LEFT | WS_GROUP, 40, 84, 8, 8 },
     { 0xFFFFFFFF, L"#130", L"秒毎", Child | SS_LEFT | WS_GROUP, 80, 84, 15, 8 },
     { 0xFFFFFFFF, L"#128", L"壁紙変更", Child | BS_GROUPBOX, 4, 4, 92, 96 },

@@ -37,12 +37,6 @@ protected:
         EXPECT_EQ(window, GetForegroundWindow());
         return window;
     }
-    FILETIME WriteTime(const std::string &path)
-    {
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-        return data.ftLastWriteTime;
-    }
 
     std::string directory;
     std::string captureFile;
@@ -143,12 +137,12 @@ TEST_F(CaptureModes, NewWindowModeSkipsTheWindowCapturedLast)
     HWND window = ShowInFront(40, 30, 5);
     ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
     std::vector<uint8_t> first = ReadBytes(captureFile);
-    FILETIME written = WriteTime(captureFile);
+    FILETIME written = LastWriteTime(captureFile);
     Sleep(20);
     // All modes share the last captured window: mode 3 now finds nothing new.
     EXPECT_FALSE(CaptureToFile(ModeCaptureNewWindow));
     EXPECT_EQ(first, ReadBytes(captureFile));
-    FILETIME after = WriteTime(captureFile);
+    FILETIME after = LastWriteTime(captureFile);
     EXPECT_EQ(0, CompareFileTime(&written, &after));
     // Mode 2 takes the same window again and rewrites the file.
     SetWindowLongPtrA(window, GWLP_USERDATA, 6);

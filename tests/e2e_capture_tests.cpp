@@ -21,12 +21,6 @@ protected:
         EXPECT_EQ(window, GetForegroundWindow());
         return window;
     }
-    FILETIME WriteTime(const std::string &path)
-    {
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-        return data.ftLastWriteTime;
-    }
     bool CaptureFileIs(int width, int height)
     {
         Bitmap bitmap;
@@ -36,15 +30,6 @@ protected:
     bool WallpaperBecomes(const std::string &path, DWORD timeoutMs = 10000)
     {
         return WaitUntil([&] { return CurrentWallpaper() == path; }, timeoutMs);
-    }
-    // True when the capture file is rewritten within the time given.
-    bool RewrittenWithin(DWORD milliseconds)
-    {
-        FILETIME before = WriteTime(program.CaptureFile());
-        return WaitUntil([&] {
-            FILETIME now = WriteTime(program.CaptureFile());
-            return CompareFileTime(&now, &before) != 0;
-        }, milliseconds);
     }
 
     std::vector<HWND> windows;
@@ -128,8 +113,8 @@ TEST_F(TimedChange, InModeZeroCapturesTheDesktopEverySecond)
     Start();
     ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
     EXPECT_TRUE(CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)));
-    EXPECT_TRUE(RewrittenWithin(5000));
-    EXPECT_TRUE(RewrittenWithin(5000));
+    EXPECT_TRUE(CaptureRewrittenWithin(5000));
+    EXPECT_TRUE(CaptureRewrittenWithin(5000));
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
@@ -140,7 +125,7 @@ TEST_F(TimedChange, StopEndsTimedCaptures)
     ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuStop));
     PumpMessages(1500);         // a capture already asked for may still run
-    EXPECT_FALSE(RewrittenWithin(4000));
+    EXPECT_FALSE(CaptureRewrittenWithin(4000));
     EXPECT_TRUE(IsRunning(program));
 }
 
@@ -156,7 +141,7 @@ TEST_F(TimedChange, InModeTwoCapturesTheWindowInFrontEachTime)
     EXPECT_EQ(PatternColour(50, 40, 32), bitmap.At(50, 40));
     // The same window again: mode 2 captures it anew.
     SetForegroundWindow(window);
-    EXPECT_TRUE(RewrittenWithin(5000));
+    EXPECT_TRUE(CaptureRewrittenWithin(5000));
 }
 
 TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)
@@ -165,7 +150,7 @@ TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)
     Start();
     ShowInFront(120, 90, 33);
     ASSERT_TRUE(WaitUntil([&] { return CaptureFileIs(120, 90); }));
-    EXPECT_FALSE(RewrittenWithin(3500)) << "the same window is not captured twice";
+    EXPECT_FALSE(CaptureRewrittenWithin(3500)) << "the same window is not captured twice";
     ShowInFront(60, 40, 34);
     EXPECT_TRUE(WaitUntil([&] { return CaptureFileIs(60, 40); }));
     EXPECT_TRUE(boxes.Seen().empty());

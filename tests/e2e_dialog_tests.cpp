@@ -37,20 +37,6 @@ protected:
         ReadRegistryDword(SettingsKey, name, value);
         return value;
     }
-    FILETIME WriteTime(const std::string &path)
-    {
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-        return data.ftLastWriteTime;
-    }
-    bool CaptureRewrittenWithin(DWORD milliseconds)
-    {
-        FILETIME before = WriteTime(program.CaptureFile());
-        return WaitUntil([&] {
-            FILETIME now = WriteTime(program.CaptureFile());
-            return CompareFileTime(&now, &before) != 0;
-        }, milliseconds);
-    }
 
     HWND dialog = nullptr;
 };

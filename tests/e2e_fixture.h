@@ -52,6 +52,10 @@ protected:
         lstrcpyA(icon.szTip, "Tessmere");
         return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
     }
+    bool CaptureRewrittenWithin(DWORD milliseconds)
+    {
+        return RewrittenWithin(program.CaptureFile(), milliseconds);
+    }
     DWORD ExitCode(DWORD timeoutMs = 15000)
     {
         DWORD code = STILL_ACTIVE;

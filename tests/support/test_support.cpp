@@ -219,6 +219,22 @@ bool FileExists(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+FILETIME LastWriteTime(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+bool RewrittenWithin(const std::string &path, DWORD milliseconds)
+{
+    FILETIME before = LastWriteTime(path);
+    return WaitUntil([&] {
+        FILETIME now = LastWriteTime(path);
+        return CompareFileTime(&now, &before) != 0;
+    }, milliseconds);
+}
+
 bool DirectoryExists(const std::string &path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());

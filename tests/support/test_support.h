@@ -39,6 +39,9 @@ bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 bool WriteText(const std::string &path, const std::string &text);
 std::vector<uint8_t> ReadBytes(const std::string &path);
 bool FileExists(const std::string &path);
+FILETIME LastWriteTime(const std::string &path);
+// True when the file is written again within the time given.
+bool RewrittenWithin(const std::string &path, DWORD milliseconds);
 bool DirectoryExists(const std::string &path);
 void RemoveTree(const std::string &path);
 // A file held open without any sharing, as another program might hold it.

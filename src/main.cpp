@@ -11,6 +11,7 @@ char StoreDirectory[MAX_PATH];          // "StoreWallPaper" beside the executabl
 char CaptureFilePath[MAX_PATH];         // StoreDirectory\Tessmere.bmp
 char StorePattern[MAX_PATH];            // StoreDirectory\*.bmp
 NOTIFYICONDATAA TrayIcon;
+UINT TaskbarCreatedMessage;
 
 // Steps over one character of the ANSI code page, so that the trail byte of a
 // double-byte character (0x5C in many Japanese names) is never taken for "\".
@@ -223,6 +224,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     InitCommonControlsEx(&controls);
     if (!RegisterMainWindowClass(instance))
         return 0;
+    // A shell that restarts has forgotten every tray icon and says so with this message.
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    if (TaskbarCreatedMessage == 0)
+        ReportLastError("RegisterWindowMessage");
 
     HWND window = CreateWindowExA(0, PROGRAM_NAME, PROGRAM_NAME, WS_OVERLAPPEDWINDOW,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,

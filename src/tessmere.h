@@ -30,7 +30,8 @@ extern HINSTANCE AppInstance;
 extern char StoreDirectory[MAX_PATH];
 extern char CaptureFilePath[MAX_PATH];
 extern char StorePattern[MAX_PATH];
-extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: removal reuses it
+extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: re-adding and removal reuse it
+extern UINT TaskbarCreatedMessage;       // sent by a restarted shell; 0 if it could not be registered
 bool SplitPath(const char *path, char *drive, char *directory, char *name);
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);

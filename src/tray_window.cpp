@@ -121,8 +121,19 @@ static void OnTimer(HWND window)
     ScheduleChangeTimer(window, false);
 }
 
+static void OnTaskbarCreated()
+{
+    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon))
+        ReportLastError("Shell_NotifyIcon");
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // Registered at run time, so it cannot be a case label.
+    if (message == TaskbarCreatedMessage && message != 0) {
+        OnTaskbarCreated();
+        return 0;
+    }
     switch (message) {
     case WM_CREATE:
         OnCreate(window);

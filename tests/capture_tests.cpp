@@ -418,3 +418,88 @@ TEST_F(CaptureResources, AreReleasedOnTheFailurePathsToo)
     EXPECT_LE(lastSlot, firstSlot + 8) << "GDI objects left behind";
     EXPECT_LE(lastDescriptors, firstDescriptors + 4) << "handles left open";
 }
+
+// Run only on a prefix whose LogPixels scales the screen to 144 dots per inch
+// (tests/CMakeLists.txt). This test program carries the program's manifest.
+class ScaledScreen : public CaptureTest {
+protected:
+    typedef HANDLE(WINAPI *SetContextFunction)(HANDLE);
+    typedef HANDLE(WINAPI *GetContextFunction)();
+    typedef int(WINAPI *AwarenessFunction)(HANDLE);
+
+    void SetUp() override
+    {
+        CaptureTest::SetUp();
+        dpi = RequestedLogPixels();
+        if (dpi == 0)
+            GTEST_SKIP() << "the prefix does not scale the screen";
+        ASSERT_NE(96u, dpi);
+        HDC screen = GetDC(nullptr);
+        int seen = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        ASSERT_EQ((int)dpi, seen) << "Wine did not take up LogPixels";
+        std::string why;
+        ASSERT_TRUE(DumpScreen(JoinDir(directory, "root.xwd"), dump, &why)) << why;
+        HMODULE user = GetModuleHandleA("user32.dll");
+        setThreadContext = (SetContextFunction)(void *)GetProcAddress(user, "SetThreadDpiAwarenessContext");
+        getThreadContext = (GetContextFunction)(void *)GetProcAddress(user, "GetThreadDpiAwarenessContext");
+        awareness = (AwarenessFunction)(void *)GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext");
+        ASSERT_TRUE(setThreadContext && getThreadContext && awareness);
+    }
+
+    DWORD dpi = 0;
+    XwdImage dump;
+    SetContextFunction setThreadContext = nullptr;
+    GetContextFunction getThreadContext = nullptr;
+    AwarenessFunction awareness = nullptr;
+};
+
+TEST_F(ScaledScreen, DesktopCaptureHoldsEveryPhysicalPixel)
+{
+    EXPECT_EQ(2, awareness(getThreadContext())) << "per-monitor aware";
+    EXPECT_EQ(dump.width, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(dump.height, GetSystemMetrics(SM_CYSCREEN));
+    Show(dump.width / 8, dump.height / 8, dump.width / 2, dump.height / 2, 41);
+    std::string why;
+    ASSERT_TRUE(DumpScreen(JoinDir(directory, "root.xwd"), dump, &why)) << why;
+    ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop));
+    Bitmap ours;
+    ASSERT_TRUE(ReadBmp24(captureFile, ours, &why)) << why;
+    ASSERT_EQ(dump.width, ours.width);
+    ASSERT_EQ(dump.height, ours.height);
+    EXPECT_EQ(0, PixelsNotShown(ours, dump));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// What the manifest guards against. Wine 8 makes every process per-monitor
+// aware whatever its manifest says, but a thread switched to unaware is
+// treated as Windows treats an unaware program: told of a screen shrunk to 96
+// dots per inch, its desktop capture covers only that part of the real
+// screen, unscaled.
+TEST_F(ScaledScreen, WithoutDpiAwarenessTheCaptureWouldMissPartOfTheScreen)
+{
+    Show(dump.width / 8, dump.height / 8, dump.width / 2, dump.height / 2, 42);
+    std::string why;
+    ASSERT_TRUE(DumpScreen(JoinDir(directory, "root.xwd"), dump, &why)) << why;
+    const HANDLE unaware = (HANDLE)(INT_PTR)-1;
+    HANDLE previous = setThreadContext(unaware);
+    ASSERT_NE(nullptr, previous);
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    bool captured = CaptureToFile(ModeCaptureDesktop);
+    setThreadContext(previous);
+    printf("%lu dpi: an unaware thread sees %dx%d of a %dx%d screen\n", dpi, width, height,
+           dump.width, dump.height);
+    EXPECT_EQ(MulDiv(dump.width, 96, dpi), width);
+    EXPECT_EQ(MulDiv(dump.height, 96, dpi), height);
+    ASSERT_TRUE(captured);
+    Bitmap ours;
+    ASSERT_TRUE(ReadBmp24(captureFile, ours));
+    ASSERT_EQ(width, ours.width);
+    ASSERT_EQ(height, ours.height);
+    long differing = 0;
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++)
+            differing += !dump.Shows(ours.At(x, y), x, y);
+    }
+    EXPECT_EQ(0, differing) << "the top left part of the screen, pixel for pixel";
+}

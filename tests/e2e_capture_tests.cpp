@@ -105,6 +105,40 @@ TEST_F(TrayCapture, FullStoreLeavesNoBrokenBitmapAsWallpaper)
     EXPECT_FALSE(left);
 }
 
+// Run only on a prefix whose LogPixels scales the screen to 144 dots per inch
+// (tests/CMakeLists.txt). Windows tells a program that is not DPI aware of a
+// screen two thirds as wide and high, and its capture would miss the rest.
+// Wine 8 runs every process per-monitor aware whatever its manifest says, so
+// here this holds the capture itself to physical pixels.
+class ScaledScreen : public CaptureProgramTest {};
+
+TEST_F(ScaledScreen, TrayCaptureHoldsEveryPixelOfTheScreen)
+{
+    DWORD dpi = RequestedLogPixels();
+    if (dpi == 0)
+        GTEST_SKIP() << "the prefix does not scale the screen";
+    ASSERT_NE(96u, dpi);
+    std::string xwdFile = JoinDir(directory, "root.xwd"), why;
+    XwdImage dump;
+    ASSERT_TRUE(DumpScreen(xwdFile, dump, &why)) << why;
+    Start();
+    HWND window = CreatePatternWindow(dump.width / 3, dump.height / 4, dump.width / 2,
+                                      dump.height / 2, 43);
+    windows.push_back(window);
+    // The menu opens at the bottom left, over the bare screen, which X itself
+    // repaints when the menu closes.
+    SetCursorPos(8, dump.height - 8);
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
+    ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    ASSERT_TRUE(DumpScreen(xwdFile, dump, &why)) << why;
+    Bitmap capture;
+    ASSERT_TRUE(ReadBmp24(program.CaptureFile(), capture, &why)) << why;
+    ASSERT_EQ(dump.width, capture.width);
+    ASSERT_EQ(dump.height, capture.height);
+    EXPECT_EQ(0, PixelsNotShown(capture, dump));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 class TimedChange : public CaptureProgramTest {};
 
 TEST_F(TimedChange, InModeZeroCapturesTheDesktopEverySecond)

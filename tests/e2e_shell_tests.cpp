@@ -140,6 +140,54 @@ TEST_F(TrayMenu, OpenShowsTheStoreFolder)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+// A shell that restarts has lost every tray icon; it then sends the
+// registered message "TaskbarCreated" to every top-level window.
+class ShellRestart : public ProgramTest {
+protected:
+    bool RemoveTrayIcon()
+    {
+        NOTIFYICONDATAA icon = {};
+        icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        icon.hWnd = program.window;
+        icon.uID = 101;
+        return Shell_NotifyIconA(NIM_DELETE, &icon) != FALSE;
+    }
+    UINT TaskbarCreated()
+    {
+        return RegisterWindowMessageA("TaskbarCreated");
+    }
+};
+
+TEST_F(ShellRestart, TaskbarCreatedBringsBackTheLostIcon)
+{
+    Start();
+    ASSERT_TRUE(RemoveTrayIcon());
+    PumpMessages(500);
+    ASSERT_FALSE(TrayIconPresent()) << "a lost icon stays lost without the message";
+    ASSERT_NE(0u, TaskbarCreated());
+    SendMessageA(program.window, TaskbarCreated(), 0, 0);
+    EXPECT_TRUE(TrayIconPresent());
+    EXPECT_TRUE(boxes.Seen().empty());
+    // The icon is the program's own again: Exit removes it.
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_FALSE(TrayIconPresent());
+}
+
+TEST_F(ShellRestart, AnIconThatCannotBeAddedIsReportedAndTheProgramGoesOn)
+{
+    Start();
+    // The shell still holds the icon, so adding it once more fails.
+    PostMessageA(program.window, TaskbarCreated(), 0, 0);
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ("Shell_NotifyIcon", boxes.Seen()[0].caption);
+    EXPECT_TRUE(IsRunning(program));
+    EXPECT_TRUE(TrayIconPresent());
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(1u, boxes.Seen().size());
+}
+
 class Exit : public ProgramTest {};
 
 TEST_F(Exit, RestoresTheUsersWallpaperRemovesTheIconAndEndsWithZero)

@@ -25,13 +25,19 @@ protected:
     }
     // KillTimer succeeds only for an armed timer.
     bool Armed() { return KillTimer(window, CHANGE_TIMER_ID) != FALSE; }
+    // Waits without dispatching messages: a tick dispatched to the window
+    // would be gone before it was looked for.
     bool TickArrivesWithin(DWORD milliseconds)
     {
-        return WaitUntil([&] {
+        DWORD start = GetTickCount();
+        do {
             MSG message;
-            return PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)
-                && message.wParam == CHANGE_TIMER_ID;
-        }, milliseconds);
+            if (PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)
+                && message.wParam == CHANGE_TIMER_ID)
+                return true;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_TIMER);
+        } while (GetTickCount() - start < milliseconds);
+        return false;
     }
 
     SettingsRecord saved;

@@ -372,6 +372,12 @@ int CountRegistryValues(const char *keyName)
     return (int)count;
 }
 
+DWORD RequestedLogPixels()
+{
+    DWORD dpi = 0;
+    return ReadRegistryDword(DesktopKey, "LogPixels", dpi) ? dpi : 0;
+}
+
 // --- Wallpaper --------------------------------------------------------------
 
 // A Wine process keeps the wallpaper it read first, so every look is taken by
@@ -675,6 +681,26 @@ bool ReadXwd(const std::string &path, XwdImage &image, std::string *why)
         }
     }
     return true;
+}
+
+bool DumpScreen(const std::string &xwdPath, XwdImage &image, std::string *why)
+{
+    if (RunUnixCommand("xwd -root -silent -out " + ShellQuote(UnixPath(xwdPath))) != 0) {
+        if (why != nullptr)
+            *why = "xwd failed";
+        return false;
+    }
+    return ReadXwd(xwdPath, image, why);
+}
+
+long PixelsNotShown(const Bitmap &bitmap, const XwdImage &dump)
+{
+    long differing = 0;
+    for (int y = 0; y < dump.height; y++) {
+        for (int x = 0; x < dump.width; x++)
+            differing += !dump.Shows(bitmap.At(x, y), x, y);
+    }
+    return differing;
 }
 
 bool XwdImage::Shows(uint32_t colour, int x, int y) const

@@ -65,6 +65,9 @@ void DeleteRegistryValue(const char *key, const char *name);
 bool ReadRegistryDword(const char *key, const char *name, DWORD &value);
 int CountRegistryValues(const char *key);
 
+// The dots per inch that the prefix's LogPixels asks for; 0 when it asks for none.
+DWORD RequestedLogPixels();
+
 // --- Wallpaper --------------------------------------------------------------
 std::string CurrentWallpaper();
 void SetCurrentWallpaper(const std::string &path);
@@ -145,6 +148,10 @@ struct XwdImage {
     bool Shows(uint32_t colour, int x, int y) const;
 };
 bool ReadXwd(const std::string &path, XwdImage &image, std::string *why = nullptr);
+// Has xwd dump the whole X screen into the file and reads it back.
+bool DumpScreen(const std::string &xwdPath, XwdImage &image, std::string *why = nullptr);
+// How many pixels of a bitmap of the dump's size the dump does not show.
+long PixelsNotShown(const Bitmap &bitmap, const XwdImage &dump);
 // Asks ImageMagick to read a picture file and write it back as a 24-bit BMP.
 bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget);
 

@@ -331,13 +331,17 @@ static void PrintFootprint(const char *when, long changes, const Footprint &foot
 
 static void ExpectFlat(Soak &soak, const Footprint &first, const Footprint &last)
 {
+    if (first.residentKiB <= 0 || last.residentKiB <= 0 || first.serverDescriptors <= 0
+        || last.serverDescriptors <= 0) {
+        Fail(soak, "Tessmere's memory or the server's descriptors could not be read");
+        return;
+    }
     printf("growth after the first round: resident %+ld KiB (tolerance %ld), server descriptors"
            " %+d (tolerance %d)\n", last.residentKiB - first.residentKiB, ResidentToleranceKiB,
            last.serverDescriptors - first.serverDescriptors, DescriptorTolerance);
-    if (first.residentKiB <= 0 || last.residentKiB - first.residentKiB > ResidentToleranceKiB)
+    if (last.residentKiB - first.residentKiB > ResidentToleranceKiB)
         Fail(soak, "Tessmere's resident memory grew");
-    if (first.serverDescriptors <= 0
-        || last.serverDescriptors - first.serverDescriptors > DescriptorTolerance)
+    if (last.serverDescriptors - first.serverDescriptors > DescriptorTolerance)
         Fail(soak, "the Wine server holds more descriptors");
 }
 
@@ -387,11 +391,13 @@ int main()
     PrintFootprint("after a first round", soak.changes, first);
     long counted = soak.changes;
     Footprint last = first;
-    for (int round = 1; round <= Rounds; round++) {
+    for (int round = 1; round <= Rounds && IsRunning(soak.program); round++) {
         RunRound(soak, ChangesPerKind);
         last = Measure(unixId);
         PrintFootprint(("after round " + std::to_string(round)).c_str(), soak.changes, last);
     }
+    if (!IsRunning(soak.program))
+        Fail(soak, "Tessmere ended during the soak");
     long soaked = soak.changes - counted;
     printf("%ld captures and cycler steps asked for and seen to change the wallpaper after the"
            " first round; in all %ld, besides %ld restores and %ld steps of the timer itself;"

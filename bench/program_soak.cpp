@@ -64,12 +64,28 @@ struct Soak {
     long restores = 0;
     long timerSteps = 0;            // made by the one-second timer itself
     int failures = 0;
+    std::string lastFailure;
+    int repeats = 0;
 };
+
+// A failure that repeats itself is told once, with the count of its repeats.
+static void TellRepeats(Soak &soak)
+{
+    if (soak.repeats > 0)
+        printf("FAILED: the same, %d more times\n", soak.repeats);
+    soak.repeats = 0;
+}
 
 static void Fail(Soak &soak, const std::string &what)
 {
-    if (soak.failures++ < 20)
-        printf("FAILED: %s\n", what.c_str());
+    soak.failures++;
+    if (what == soak.lastFailure) {
+        soak.repeats++;
+        return;
+    }
+    TellRepeats(soak);
+    printf("FAILED: %s\n", what.c_str());
+    soak.lastFailure = what;
 }
 
 static long long FileBytes(const std::string &path)
@@ -323,9 +339,10 @@ static bool Prepare(Soak &soak, const std::string &directory, const std::string 
     return soak.windows[0] != nullptr && soak.windows[1] != nullptr;
 }
 
-static void PrintFootprint(const char *when, long changes, const Footprint &footprint)
+static void PrintFootprint(Soak &soak, const char *when, const Footprint &footprint)
 {
-    printf("%-22s %5ld changes  resident %6ld KiB  server descriptors %4d\n", when, changes,
+    TellRepeats(soak);
+    printf("%-22s %5ld changes  resident %6ld KiB  server descriptors %4d\n", when, soak.changes,
            footprint.residentKiB, footprint.serverDescriptors);
 }
 
@@ -384,17 +401,17 @@ int main()
     }
 
     double start = NowMilliseconds();
-    PrintFootprint("started", soak.changes, Measure(unixId));
+    PrintFootprint(soak, "started", Measure(unixId));
     RunRound(soak, WarmupChangesPerKind);
     std::map<std::string, std::vector<uint8_t>> storeBefore = ReadStore(soak.store);
     Footprint first = Measure(unixId);
-    PrintFootprint("after a first round", soak.changes, first);
+    PrintFootprint(soak, "after a first round", first);
     long counted = soak.changes;
     Footprint last = first;
     for (int round = 1; round <= Rounds && IsRunning(soak.program); round++) {
         RunRound(soak, ChangesPerKind);
         last = Measure(unixId);
-        PrintFootprint(("after round " + std::to_string(round)).c_str(), soak.changes, last);
+        PrintFootprint(soak, ("after round " + std::to_string(round)).c_str(), last);
     }
     if (!IsRunning(soak.program))
         Fail(soak, "Tessmere ended during the soak");
@@ -411,6 +428,7 @@ int main()
     for (const SeenBox &box : boxes.Seen())
         Fail(soak, "message box " + box.caption + ": " + box.text);
 
+    TellRepeats(soak);
     EndProgram(soak.program);
     for (HWND window : soak.windows)
         DestroyWindow(window);

@@ -61,13 +61,18 @@ int main()
     }
     int unixId = UnixProcessId(JoinDir(program.directory, "Tessmere.exe"));
     int server = WineServerProcessId();
-    // Start-up work (the tray icon, the first paint of nothing) is not idling.
+    // Start-up work (the tray icon, the first messages) is not idling.
     PumpMessages(3000);
 
     // Nothing in this process may wake Tessmere meanwhile: no watcher, no messages.
     Sample before = Take(unixId, server);
     Sleep(IdleMilliseconds);
     Sample after = Take(unixId, server);
+    if (unixId <= 0 || server <= 0 || before.programTicks < 0 || after.programTicks < 0) {
+        printf("Tessmere's or the Wine server's process could not be read\n");
+        EndProgram(program);
+        return 1;
+    }
 
     bool boxShown = FindProcessWindow(program.process.dwProcessId, "#32770", nullptr) != nullptr;
     double minutes = (after.at - before.at) / 60000.0;

@@ -1,0 +1,285 @@
+// How long a desktop capture takes and how much memory it needs, beside what
+// the platform allows: the screen copy alone, the file write alone, and X's
+// own xwd reading the same screen. Prints figures; judges nothing.
+#include "tessmere.h"
+
+#include "bench_support.h"
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+static const int Warmups = 3;
+static const int Rounds = 40;
+
+struct Screen {
+    int width;
+    int height;
+    int bitsPerPixel;
+    DWORD stride;               // of the capture's 24-bit rows
+    DWORD frameBytes;           // height x stride
+};
+
+static Screen MeasureScreen()
+{
+    Screen screen = {};
+    screen.width = GetSystemMetrics(SM_CXSCREEN);
+    screen.height = GetSystemMetrics(SM_CYSCREEN);
+    HDC dc = GetDC(nullptr);
+    screen.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL);
+    ReleaseDC(nullptr, dc);
+    screen.stride = (DWORD)(3 * screen.width + 3) / 4 * 4;
+    screen.frameBytes = screen.stride * (DWORD)screen.height;
+    return screen;
+}
+
+// --- The screen copy alone, as the capture makes it ---------------------------------
+
+struct ScreenCopier {
+    HWND desktop = nullptr;
+    HDC source = nullptr;
+    HDC memory = nullptr;
+    HBITMAP kept = nullptr;         // one DIB section for every round
+    BITMAPINFOHEADER info = {};
+    int width = 0;
+    int height = 0;
+};
+
+static bool OpenScreenCopier(ScreenCopier &copier, const Screen &screen)
+{
+    copier.width = screen.width;
+    copier.height = screen.height;
+    copier.info.biSize = sizeof copier.info;
+    copier.info.biWidth = screen.width;
+    copier.info.biHeight = screen.height;
+    copier.info.biPlanes = 1;
+    copier.info.biBitCount = 24;
+    copier.info.biCompression = BI_RGB;
+    copier.info.biSizeImage = screen.frameBytes;
+    copier.desktop = GetDesktopWindow();
+    copier.source = GetDC(copier.desktop);
+    if (copier.source == nullptr)
+        return false;
+    copier.memory = CreateCompatibleDC(copier.source);
+    if (copier.memory == nullptr)
+        return false;
+    void *pixels = nullptr;
+    copier.kept = CreateDIBSection(copier.memory, (const BITMAPINFO *)&copier.info,
+                                   DIB_RGB_COLORS, &pixels, nullptr, 0);
+    return copier.kept != nullptr;
+}
+
+static void CloseScreenCopier(ScreenCopier &copier)
+{
+    if (copier.kept != nullptr)
+        DeleteObject(copier.kept);
+    if (copier.memory != nullptr)
+        DeleteDC(copier.memory);
+    if (copier.source != nullptr)
+        ReleaseDC(copier.desktop, copier.source);
+    copier = ScreenCopier();
+}
+
+// Into the kept DIB section, or into a new one each time as the capture has it.
+static double CopyScreen(ScreenCopier &copier, bool freshBitmap)
+{
+    double start = NowMilliseconds();
+    HBITMAP bitmap = copier.kept;
+    void *pixels = nullptr;
+    if (freshBitmap)
+        bitmap = CreateDIBSection(copier.memory, (const BITMAPINFO *)&copier.info,
+                                  DIB_RGB_COLORS, &pixels, nullptr, 0);
+    HGDIOBJ previous = SelectObject(copier.memory, bitmap);
+    BOOL copied = BitBlt(copier.memory, 0, 0, copier.width, copier.height, copier.source, 0, 0,
+                         SRCCOPY);
+    SelectObject(copier.memory, previous);
+    if (freshBitmap)
+        DeleteObject(bitmap);
+    if (!copied)
+        printf("a screen copy failed\n");
+    return NowMilliseconds() - start;
+}
+
+// --- The other steps, one round each -------------------------------------------------
+
+static double Capture()
+{
+    double start = NowMilliseconds();
+    if (!CaptureToFile(ModeCaptureDesktop))
+        printf("a capture failed\n");
+    return NowMilliseconds() - start;
+}
+
+// A file of the frame's size, opened, written in one piece and closed, as the
+// capture writes its file.
+static double WriteFrame(const std::vector<char> &frame, const std::string &path)
+{
+    double start = NowMilliseconds();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        printf("%s cannot be created\n", path.c_str());
+        return 0;
+    }
+    DWORD written = 0;
+    WriteFile(file, frame.data(), (DWORD)frame.size(), &written, nullptr);
+    CloseHandle(file);
+    return NowMilliseconds() - start;
+}
+
+// xwd is timed inside the shell that runs it: Wine's process handle does not
+// follow a Unix program, and waiting for the shell would add its start-up.
+static double RunXwd(const std::string &path)
+{
+    std::string output;
+    std::string command = "start=$(date +%s%N)\n"
+                          "xwd -root -silent -out " + ShellQuote(UnixPath(path)) + " || exit 1\n"
+                          "end=$(date +%s%N)\n"
+                          "echo $((end - start))";
+    if (RunUnixCommand(command, &output) != 0) {
+        printf("xwd failed: %s\n", output.c_str());
+        return 0;
+    }
+    return atof(output.c_str()) / 1e6;
+}
+
+struct Timings {
+    std::vector<double> captures;
+    std::vector<double> copies;
+    std::vector<double> freshCopies;
+    std::vector<double> writes;
+    std::vector<double> xwd;
+};
+
+// Round by round, so that whatever else the machine does falls on every
+// measurement alike.
+static Timings TimeRounds(ScreenCopier &copier, const Screen &screen, const std::string &directory)
+{
+    Timings timings;
+    std::vector<char> frame(screen.frameBytes, '\x5a');
+    std::string writeFile = JoinDir(directory, "frame.bin");
+    std::string xwdFile = JoinDir(directory, "root.xwd");
+    for (int round = 0; round < Warmups + Rounds; round++) {
+        double capture = Capture();
+        double copy = CopyScreen(copier, false);
+        double freshCopy = CopyScreen(copier, true);
+        double write = WriteFrame(frame, writeFile);
+        double xwd = RunXwd(xwdFile);
+        if (round < Warmups)
+            continue;
+        timings.captures.push_back(capture);
+        timings.copies.push_back(copy);
+        timings.freshCopies.push_back(freshCopy);
+        timings.writes.push_back(write);
+        timings.xwd.push_back(xwd);
+    }
+    return timings;
+}
+
+// --- Memory ---------------------------------------------------------------------------
+
+struct MemoryFigures {
+    long idleKiB = -1;              // before the first capture
+    long captureGrowthKiB = -1;     // of the peak over that, while capturing
+    long afterKiB = -1;
+    long copyGrowthKiB = -1;        // of the peak while copying into the kept DIB section
+};
+
+static long PeakGrowthKiB(int self, long fromKiB)
+{
+    long peak = StatusKiB(self, "VmHWM");
+    return peak < 0 || fromKiB < 0 ? -1 : peak - fromKiB;
+}
+
+static MemoryFigures MeasureMemory(int self, ScreenCopier &copier)
+{
+    MemoryFigures memory;
+    memory.idleKiB = StatusKiB(self, "VmRSS");
+    ResetPeakResident(self);
+    for (int i = 0; i < Warmups; i++)
+        Capture();
+    memory.captureGrowthKiB = PeakGrowthKiB(self, memory.idleKiB);
+    memory.afterKiB = StatusKiB(self, "VmRSS");
+
+    // The kept DIB section is in memory after its first copy: what the next
+    // copies add is the screen copy's own.
+    CopyScreen(copier, false);
+    long before = StatusKiB(self, "VmRSS");
+    ResetPeakResident(self);
+    for (int i = 0; i < Warmups; i++)
+        CopyScreen(copier, false);
+    memory.copyGrowthKiB = PeakGrowthKiB(self, before);
+    return memory;
+}
+
+// --- Report -------------------------------------------------------------------------------
+
+static long long FileBytes(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+static void PrintTimes(const char *what, const std::vector<double> &times)
+{
+    printf("  %-46s %s\n", what, Describe(Summarise(times), "ms").c_str());
+}
+
+static void PrintTimings(const Timings &timings, const std::string &directory)
+{
+    PrintTimes("CaptureToFile(ModeCaptureDesktop)", timings.captures);
+    PrintTimes("reference: BitBlt of the screen into a DIB", timings.copies);
+    PrintTimes("reference: the same, into a new DIB each time", timings.freshCopies);
+    PrintTimes("reference: write the frame's bytes to a file", timings.writes);
+    PrintTimes("xwd -root -out FILE, whole process", timings.xwd);
+    double capture = Summarise(timings.captures).median;
+    double floor = Summarise(timings.copies).median + Summarise(timings.writes).median;
+    printf("  medians: capture / (BitBlt + write) = %.2f, capture / xwd = %.2f\n",
+           capture / floor, capture / Summarise(timings.xwd).median);
+    printf("  files: capture %lld bytes, xwd dump %lld bytes\n", FileBytes(CaptureFilePath),
+           FileBytes(JoinDir(directory, "root.xwd")));
+}
+
+static void PrintMemory(const Screen &screen, const MemoryFigures &memory)
+{
+    double frameKiB = screen.frameBytes / 1024.0;
+    printf("Memory of this process, resident KiB; one frame buffer = height x stride = %d x %lu"
+           " bytes = %.0f KiB:\n", screen.height, (unsigned long)screen.stride, frameKiB);
+    printf("  before the first capture %ld, after the captures %ld\n", memory.idleKiB,
+           memory.afterKiB);
+    printf("  peak while capturing:           +%6ld KiB = %.2f frame buffers\n",
+           memory.captureGrowthKiB, memory.captureGrowthKiB / frameKiB);
+    printf("  peak of BitBlt alone into a DIB already in memory: +%6ld KiB = %.2f frame buffers\n",
+           memory.copyGrowthKiB, memory.copyGrowthKiB / frameKiB);
+}
+
+int main()
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    BoxWatcher boxes;
+    Screen screen = MeasureScreen();
+    std::string name = std::to_string(screen.width) + "x" + std::to_string(screen.height);
+    std::string directory = BenchDirectory("capture-" + name);
+    lstrcpyA(CaptureFilePath, JoinDir(directory, "Tessmere.bmp").c_str());
+    int self = OwnUnixProcessId();
+    ScreenCopier copier;
+    if (self <= 0 || !OpenScreenCopier(copier, screen)) {
+        printf("the screen or this process could not be found\n");
+        CloseScreenCopier(copier);
+        return 1;
+    }
+
+    printf("Desktop capture at %s, %d bits per pixel on the screen; frame buffer %lu bytes\n",
+           name.c_str(), screen.bitsPerPixel, (unsigned long)screen.frameBytes);
+    MemoryFigures memory = MeasureMemory(self, copier);
+    Timings timings = TimeRounds(copier, screen, directory);
+    CloseScreenCopier(copier);
+    PrintTimings(timings, directory);
+    PrintMemory(screen, memory);
+    for (const SeenBox &box : boxes.Seen())
+        printf("message box: %s: %s\n", box.caption.c_str(), box.text.c_str());
+    RemoveTree(directory);
+    return boxes.Seen().empty() ? 0 : 1;
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds Tessmere and its benchmarks, and prints what
+# a wallpaper change costs and what the program costs between changes: desktop
+# captures at 1920x1080 and at 1023x767 beside the screen copy alone, the file
+# write alone and xwd, the peak memory of a capture, and the running program's
+# CPU time over an idle minute. Runs under 32-bit Wine on virtual displays, with
+# a throwaway Wine prefix in the build directory. Prints figures, checks nothing.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/setup.sh"
+source "$here/wine-env.sh"
+build_tessmere Tessmere probe capture_bench idle_bench
+
+export WINEPREFIX="$BUILD_DIR/wineprefix-bench"
+start_virtual_display 1920x1080x24
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    stop_virtual_display
+}
+trap cleanup EXIT
+prepare_prefix
+unmanage_windows
+start_wine_server
+
+# Other work on the machine shows in the figures: say how busy it was.
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "Tessmere benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(wine --version), $(nproc) cores"
+echo "load average before: $(load)"
+echo
+wine "$BUILD_DIR/bench/capture_bench.exe"
+echo
+"$here/with-screen.sh" 1023x767x24 "$BUILD_DIR/bench/capture_bench.exe"
+echo
+wine "$BUILD_DIR/bench/idle_bench.exe"
+echo
+echo "load average after: $(load)"

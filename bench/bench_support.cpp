@@ -71,72 +71,7 @@ std::string BenchDirectory(const std::string &name)
 
 // --- A Wine process seen from the Unix side -----------------------------------
 
-long NumberFromUnix(const std::string &command)
-{
-    std::string output;
-    if (RunUnixCommand(command, &output) != 0 || output.empty())
-        return -1;
-    return atol(output.c_str());
-}
-
-// Wine opens files in its server, so /proc/self would be the server: the
-// process is found by its executable's name, the newest one of that name.
-int OwnUnixProcessId()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const char *name = strrchr(path, '\\') != nullptr ? strrchr(path, '\\') + 1 : path;
-    std::string quoted;
-    for (const char *c = name; *c != '\0'; c++) {
-        if (strchr("\\.[]()*+?{}|^$", *c) != nullptr)
-            quoted += '\\';
-        quoted += *c;
-    }
-    return (int)NumberFromUnix("pgrep -f -n " + ShellQuote(quoted));
-}
-
-long StatusKiB(int unixProcessId, const char *field)
-{
-    return NumberFromUnix("awk '/^" + std::string(field) + ":/ { print $2 }' /proc/"
-                          + std::to_string(unixProcessId) + "/status");
-}
-
 bool ResetPeakResident(int unixProcessId)
 {
     return RunUnixCommand("echo 5 > /proc/" + std::to_string(unixProcessId) + "/clear_refs") == 0;
-}
-
-// The server of a prefix works in a directory named server-DEVICE-INODE
-// after the prefix directory.
-static const char FindWineServer[] =
-    "name=$(printf 'server-%x-%x' \"$(stat -c %d \"$WINEPREFIX\")\" \"$(stat -c %i \"$WINEPREFIX\")\")\n"
-    "for p in $(pgrep wineserver); do\n"
-    "  case \"$(readlink /proc/$p/cwd)\" in\n"
-    "    */\"$name\") server=$p ;;\n"
-    "  esac\n"
-    "done\n"
-    "[ -n \"$server\" ] || exit 1\n";
-
-int WineServerProcessId()
-{
-    return (int)NumberFromUnix(std::string(FindWineServer) + "echo $server");
-}
-
-int WineServerDescriptorsBesidesShells()
-{
-    return (int)NumberFromUnix(std::string(FindWineServer)
-                               + "find /proc/$server/fd -mindepth 1 ! -lname \"$(readlink -f /bin/sh)\""
-                                 " | wc -l");
-}
-
-// --- GDI ------------------------------------------------------------------------
-
-unsigned NextGdiSlot()
-{
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, 1, 1);
-    unsigned slot = std::max(LOWORD((UINT_PTR)dc), LOWORD((UINT_PTR)bitmap));
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    return slot;
 }

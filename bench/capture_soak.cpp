@@ -28,7 +28,7 @@ static Footprint Measure(int self)
 {
     // Let Wine finish whatever the last window change queued.
     PumpMessages(50);
-    return Footprint{ NextGdiSlot(), StatusKiB(self, "VmRSS"), WineServerDescriptorsBesidesShells() };
+    return Footprint{ NextGdiSlot(), StatusKiB(self, "VmRSS"), WineServerDescriptors() };
 }
 
 static void PrintFootprint(const std::string &when, int captures, const Footprint &footprint)

@@ -284,7 +284,7 @@ static Footprint Measure(int unixId)
 {
     // A capture asked for by the timer may still be under way.
     PumpMessages(1500);
-    return Footprint{ ResidentKiB(unixId), WineServerDescriptorsBesidesShells() };
+    return Footprint{ ResidentKiB(unixId), WineServerDescriptors() };
 }
 
 static std::map<std::string, std::vector<uint8_t>> ReadStore(const std::string &store)

@@ -11,16 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 build_tessmere Tessmere probe capture_bench idle_bench
 
-export WINEPREFIX="$BUILD_DIR/wineprefix-bench"
-start_virtual_display 1920x1080x24
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
-prepare_prefix
-unmanage_windows
-start_wine_server
+open_wine_display
+ready_test_prefix "$BUILD_DIR/wineprefix-bench"
 
 # Other work on the machine shows in the figures: say how busy it was.
 load() { cut -d' ' -f1-3 /proc/loadavg; }

@@ -11,8 +11,7 @@ build_tessmere Tessmere
 
 export WINEPREFIX=${TESSMERE_PREFIX:-$BUILD_DIR/wineprefix-run}
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-    start_virtual_display 1920x1080x24
-    trap 'wineserver -k 2>/dev/null || true; stop_virtual_display' EXIT
+    open_wine_display
     echo "Tessmere runs on the virtual display $DISPLAY. To look at it:"
     echo "  DISPLAY=$DISPLAY import -window root screen.png"
 fi

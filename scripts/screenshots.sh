@@ -16,12 +16,7 @@ export WINEPREFIX=$BUILD_DIR/wineprefix-screenshots
 rm -rf "$work"
 mkdir -p "$work/app" "$docs"
 
-start_virtual_display 800x600x24
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
+open_wine_display 800x600x24
 prepare_prefix
 # Every program of this prefix runs on a Wine desktop named "shell", which has
 # a taskbar with a notification area and draws the wallpaper.

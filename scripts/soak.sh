@@ -12,16 +12,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 build_tessmere Tessmere probe capture_soak program_soak
 
-export WINEPREFIX="$BUILD_DIR/wineprefix-soak"
-start_virtual_display 1920x1080x24
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
-prepare_prefix
-unmanage_windows
-start_wine_server
+open_wine_display
+ready_test_prefix "$BUILD_DIR/wineprefix-soak"
 
 status=0
 wine "$BUILD_DIR/bench/capture_soak.exe" || status=1

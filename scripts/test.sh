@@ -9,16 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 build_tessmere
 
-export WINEPREFIX="$BUILD_DIR/wineprefix"
-start_virtual_display 1920x1080x24
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
-prepare_prefix
-unmanage_windows
-start_wine_server
+open_wine_display
+ready_test_prefix "$BUILD_DIR/wineprefix"
 
 cd "$BUILD_DIR"
 ctest --output-on-failure "$@"

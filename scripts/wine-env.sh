@@ -88,3 +88,24 @@ unmanage_windows() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
 }
+
+# A virtual display of the geometry given (1920x1080x24 by default), closed
+# together with the prefix's Wine server when the calling script exits.
+open_wine_display() {
+    start_virtual_display "${1:-1920x1080x24}"
+    trap close_wine_display EXIT
+}
+
+close_wine_display() {
+    wineserver -k 2>/dev/null || true
+    stop_virtual_display
+}
+
+# The prefix given, as the tests, benchmarks and soaks use it: created when
+# missing, its fonts mapped, its windows unmanaged and its server running.
+ready_test_prefix() {
+    export WINEPREFIX=$1
+    prepare_prefix
+    unmanage_windows
+    start_wine_server
+}

@@ -23,12 +23,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     cp -a "$base" "$WINEPREFIX"
 fi
 
-start_virtual_display "$geometry"
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
+open_wine_display "$geometry"
 if [ -n "$dpi" ]; then
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wineserver -w

@@ -40,6 +40,16 @@ static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
     return true;
 }
 
+// GDI calls may fail without setting the last error (Wine's CreateDIBSection
+// for an empty bitmap, and its BitBlt and CreateDIBSection when memory runs
+// out): the report would then show an unrelated text, or "success".
+static void ReportGdiFailure(const char *caption, DWORD likelyCause)
+{
+    if (GetLastError() == ERROR_SUCCESS)
+        SetLastError(likelyCause);
+    ReportLastError(caption);
+}
+
 static bool WritePart(HANDLE file, const void *data, DWORD length, const char *caption)
 {
     DWORD written = 0;
@@ -113,10 +123,8 @@ bool CaptureToFile(int mode)
     SetLastError(ERROR_SUCCESS);
     bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
     if (bitmap == NULL) {
-        // An empty bitmap can be refused without a reason, which would show an unrelated text.
-        if (GetLastError() == ERROR_SUCCESS)
-            SetLastError(ERROR_INVALID_PARAMETER);
-        ReportLastError("CreateDIBSection");
+        ReportGdiFailure("CreateDIBSection", width <= 0 || height <= 0 ? ERROR_INVALID_PARAMETER
+                                                                     : ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     previous = SelectObject(memory, bitmap);
@@ -124,8 +132,9 @@ bool CaptureToFile(int mode)
         ReportLastError("SelectObject");
         goto cleanup;
     }
+    SetLastError(ERROR_SUCCESS);
     if (!BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, 0, 0, SRCCOPY)) {
-        ReportLastError("BitBlt");
+        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
         SelectObject(memory, previous);
         goto cleanup;
     }

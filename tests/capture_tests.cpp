@@ -353,17 +353,10 @@ TEST_F(ScreenCapture, FileIsReadByImageMagickAsA24BitBmp)
 // Captures hold device contexts, a bitmap and a file only while they run.
 class CaptureResources : public CaptureTest {
 protected:
-    // GDI hands out the lowest free handle slot: while nothing leaks, a new
-    // object keeps getting the same slot; each object left behind pushes it up.
-    static unsigned NextGdiSlot()
+    static unsigned SettledGdiSlot()
     {
         PumpMessages(20);
-        HDC dc = CreateCompatibleDC(nullptr);
-        HBITMAP bitmap = CreateCompatibleBitmap(dc, 1, 1);
-        unsigned slot = std::max(LOWORD((UINT_PTR)dc), LOWORD((UINT_PTR)bitmap));
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-        return slot;
+        return NextGdiSlot();
     }
 };
 
@@ -372,7 +365,7 @@ TEST_F(CaptureResources, DoNotGrowOverAThousandCaptures)
     ShowInFront(64, 48, 21);
     for (int i = 0; i < 20; i++)
         ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
-    unsigned firstSlot = NextGdiSlot();
+    unsigned firstSlot = SettledGdiSlot();
     long firstResident = OwnResidentKiB();
     int firstDescriptors = WineServerDescriptors();
     ASSERT_GT(firstResident, 0);
@@ -383,7 +376,7 @@ TEST_F(CaptureResources, DoNotGrowOverAThousandCaptures)
     // Whole-screen captures: a frame buffer left behind would be megabytes.
     for (int i = 0; i < 30; i++)
         ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop)) << "desktop capture " << i;
-    unsigned lastSlot = NextGdiSlot();
+    unsigned lastSlot = SettledGdiSlot();
     long lastResident = OwnResidentKiB();
     int lastDescriptors = WineServerDescriptors();
 
@@ -401,7 +394,7 @@ TEST_F(CaptureResources, AreReleasedOnTheFailurePathsToo)
     ShowInFront(0, 10, 22);                     // CreateDIBSection fails
     // The first message box keeps a few GDI objects for later boxes.
     EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
-    unsigned firstSlot = NextGdiSlot();
+    unsigned firstSlot = SettledGdiSlot();
     for (int i = 0; i < 100; i++)
         EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
     ASSERT_TRUE(WriteText(captureFile, "locked"));
@@ -411,7 +404,7 @@ TEST_F(CaptureResources, AreReleasedOnTheFailurePathsToo)
         EXPECT_FALSE(CaptureToFile(ModeCaptureDesktop));
     int lastDescriptors = WineServerDescriptors();
     CloseHandle(lock);
-    unsigned lastSlot = NextGdiSlot();
+    unsigned lastSlot = SettledGdiSlot();
     printf("200 failed captures: GDI slot %u -> %u; server descriptors %d -> %d\n", firstSlot,
            lastSlot, firstDescriptors, lastDescriptors);
     EXPECT_EQ(201u, boxes.Seen().size());

@@ -104,10 +104,10 @@ int RunUnixCommand(const std::string &command, std::string *output, DWORD timeou
 
 // --- Resources held, seen from the Unix side ----------------------------------
 
-static long NumberFromUnix(const std::string &command)
+long NumberFromUnix(const std::string &command)
 {
     std::string output;
-    if (RunUnixCommand(command, &output) != 0)
+    if (RunUnixCommand(command, &output) != 0 || output.empty())
         return -1;
     return atol(output.c_str());
 }
@@ -128,34 +128,64 @@ int UnixProcessId(const std::string &commandLinePart)
     return (int)NumberFromUnix("pgrep -f -o " + ShellQuote(RegexQuote(commandLinePart)));
 }
 
-long ResidentKiB(int unixProcessId)
-{
-    return NumberFromUnix("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(unixProcessId)
-                          + "/status");
-}
-
 // Wine opens files in its server, so /proc/self would be the server: the
-// test process is found by its executable's name instead.
-long OwnResidentKiB()
+// process is found by its executable's name, the newest one of that name.
+int OwnUnixProcessId()
 {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     const char *name = strrchr(path, '\\') != nullptr ? strrchr(path, '\\') + 1 : path;
-    int self = (int)NumberFromUnix("pgrep -f -n " + ShellQuote(RegexQuote(name)));
+    return (int)NumberFromUnix("pgrep -f -n " + ShellQuote(RegexQuote(name)));
+}
+
+long StatusKiB(int unixProcessId, const char *field)
+{
+    return NumberFromUnix("awk '/^" + std::string(field) + ":/ { print $2 }' /proc/"
+                          + std::to_string(unixProcessId) + "/status");
+}
+
+long ResidentKiB(int unixProcessId)
+{
+    return StatusKiB(unixProcessId, "VmRSS");
+}
+
+long OwnResidentKiB()
+{
+    int self = OwnUnixProcessId();
     return self > 0 ? ResidentKiB(self) : -1;
 }
 
 // The server of a prefix works in a directory named server-DEVICE-INODE
 // after the prefix directory.
+static const char FindWineServer[] =
+    "name=$(printf 'server-%x-%x' \"$(stat -c %d \"$WINEPREFIX\")\" \"$(stat -c %i \"$WINEPREFIX\")\")\n"
+    "for p in $(pgrep wineserver); do\n"
+    "  case \"$(readlink /proc/$p/cwd)\" in\n"
+    "    */\"$name\") server=$p ;;\n"
+    "  esac\n"
+    "done\n"
+    "[ -n \"$server\" ] || exit 1\n";
+
+int WineServerProcessId()
+{
+    return (int)NumberFromUnix(std::string(FindWineServer) + "echo $server");
+}
+
 int WineServerDescriptors()
 {
-    return (int)NumberFromUnix(
-        "name=$(printf 'server-%x-%x' \"$(stat -c %d \"$WINEPREFIX\")\" \"$(stat -c %i \"$WINEPREFIX\")\")\n"
-        "for p in $(pgrep wineserver); do\n"
-        "  case \"$(readlink /proc/$p/cwd)\" in\n"
-        "    */\"$name\") ls /proc/$p/fd | wc -l; exit 0 ;;\n"
-        "  esac\n"
-        "done\nexit 1");
+    return (int)NumberFromUnix(std::string(FindWineServer)
+                               + "find /proc/$server/fd -mindepth 1 ! -lname \"$(readlink -f /bin/sh)\""
+                                 " | wc -l");
+}
+
+unsigned NextGdiSlot()
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, 1, 1);
+    unsigned slot = std::max(LOWORD((UINT_PTR)dc), LOWORD((UINT_PTR)bitmap));
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return slot;
 }
 
 // --- Files ------------------------------------------------------------------

@@ -22,14 +22,28 @@ int RunUnixCommand(const std::string &command, std::string *output = nullptr,
 std::string ShellQuote(const std::string &text);
 
 // --- Resources held, seen from the Unix side ----------------------------------
+// A number printed by a shell command; -1 when it fails.
+long NumberFromUnix(const std::string &command);
 // The Unix process id of the Wine process whose command line (its Windows
 // path, for a program started by another Wine process) contains the text.
 int UnixProcessId(const std::string &commandLinePart);
+// The calling process's, found the same way by its executable's name.
+int OwnUnixProcessId();
+// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); -1 when unreadable.
+long StatusKiB(int unixProcessId, const char *field);
 long ResidentKiB(int unixProcessId);
-long OwnResidentKiB();                   // of the calling test process
-// Open descriptors of the Wine server of this prefix: a leaked file, mapping
-// or event handle of any client shows here.
+long OwnResidentKiB();
+// The Unix process id of the Wine server of this prefix.
+int WineServerProcessId();
+// Open descriptors of that server: a leaked file, mapping or event handle of
+// any client shows here. Left out are those it keeps for each shell started
+// through Wine (RunUnixCommand): it never learns that a Unix program ended
+// and holds that program's executable open for good.
 int WineServerDescriptors();
+// Wine gives a new GDI object the slot of one deleted before taking a fresh
+// one: while nothing leaks, new objects keep getting the same few slots; each
+// object left behind pushes them up.
+unsigned NextGdiSlot();
 
 // --- Files ------------------------------------------------------------------
 // A fresh, empty directory for the running test, under the build directory.

@@ -36,7 +36,6 @@ const char *NextStoredFile(HWND window)
     }
     char path[MAX_PATH];
     if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError(found.cFileName);
         return CycledFilePath;
     }

@@ -32,6 +32,7 @@ static bool CopyPart(char *target, const char *begin, const char *end)
     size_t length = end - begin;
     if (length >= MAX_PATH) {
         target[0] = '\0';
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     memcpy(target, begin, length);
@@ -40,7 +41,8 @@ static bool CopyPart(char *target, const char *begin, const char *end)
 }
 
 // Drive ("C:" or empty), directory (up to and including the last separator) and
-// name; the extension is dropped. directory and name hold MAX_PATH bytes.
+// name; the extension is dropped. directory and name hold MAX_PATH bytes; a
+// part that would not fit gives false and sets the last error.
 bool SplitPath(const char *path, char *drive, char *directory, char *name)
 {
     drive[0] = '\0';
@@ -90,7 +92,8 @@ static bool EndsWithSeparator(const char *text)
 }
 
 // The one path-joining rule of the program. result holds MAX_PATH bytes; a path
-// that would not fit leaves it empty and gives false.
+// that would not fit leaves it empty, gives false and sets the last error, so
+// that callers can report it as it is.
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension)
 {
@@ -114,8 +117,10 @@ bool JoinPath(char *result, const char *drive, const char *directory,
         if (fits)
             fits = Append(result, length, extension, strlen(extension));
     }
-    if (!fits)
+    if (!fits) {
         result[0] = '\0';
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
     return fits;
 }
 
@@ -131,10 +136,8 @@ bool DeriveStorePaths(const char *modulePath)
              && JoinPath(StoreDirectory, drive, directory, STORE_DIRECTORY_NAME, NULL)
              && JoinPath(CaptureFilePath, NULL, StoreDirectory, PROGRAM_NAME, "bmp")
              && JoinPath(StorePattern, NULL, StoreDirectory, "*", "bmp");
-    if (!fits) {
+    if (!fits)
         StoreDirectory[0] = CaptureFilePath[0] = StorePattern[0] = '\0';
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    }
     return fits;
 }
 

@@ -41,17 +41,12 @@ static void OnOk(HWND dialog)
     EndDialog(dialog, IDOK);
 }
 
-static void ReportTooLong(const char *caption)
-{
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    ReportLastError(caption);
-}
-
 static void ImportDroppedFile(HDROP drop, UINT index)
 {
     // A longer path would arrive cut short and name some other file.
     if (DragQueryFileA(drop, index, NULL, 0) >= MAX_PATH) {
-        ReportTooLong(NULL);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ReportLastError(NULL);
         return;
     }
     char source[MAX_PATH];
@@ -67,7 +62,7 @@ static void ImportDroppedFile(HDROP drop, UINT index)
 
     char destination[MAX_PATH];
     if (!JoinPath(destination, NULL, StoreDirectory, found.cFileName, NULL)) {
-        ReportTooLong(source);
+        ReportLastError(source);
         return;
     }
     if (!CopyFileA(source, destination, FALSE))

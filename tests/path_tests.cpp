@@ -80,8 +80,10 @@ TEST_F(PathLength, JoinFitsExactly259BytesAndRefusesMore)
     std::string directory(250, 'd');
     ASSERT_TRUE(JoinPath(result, nullptr, directory.c_str(), "12345678", nullptr));
     EXPECT_EQ(259u, strlen(result));
+    SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(JoinPath(result, nullptr, directory.c_str(), "123456789", nullptr));
     EXPECT_STREQ("", result);
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError()) << "the reason, for the report";
     EXPECT_TRUE(JoinPath(result, nullptr, directory.c_str(), "1234", "bmp"));
     EXPECT_FALSE(JoinPath(result, nullptr, directory.c_str(), "12345", "bmp"));
     EXPECT_FALSE(JoinPath(result, "C:", directory.c_str(), "1234567", nullptr));

@@ -800,6 +800,21 @@ static LRESULT CALLBACK PatternWindowProc(HWND window, UINT message, WPARAM wPar
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Focus changes reach Wine from the X server late: a window that has just
+// asked to be in front (a dialog with DS_SETFOREGROUND) can take it back after
+// another took it. Ask until the window has stayed in front a while.
+bool BringToFront(HWND window)
+{
+    int steady = 0;
+    return WaitUntil([&] {
+        if (GetForegroundWindow() != window) {
+            steady = 0;
+            SetForegroundWindow(window);
+        }
+        return ++steady > 5;
+    }, 5000);
+}
+
 HWND CreatePatternWindow(int x, int y, int width, int height, int seed)
 {
     static ATOM patternClass;
@@ -818,10 +833,9 @@ HWND CreatePatternWindow(int x, int y, int width, int height, int seed)
         return nullptr;
     SetWindowLongPtrA(window, GWLP_USERDATA, seed);
     InvalidateRect(window, nullptr, FALSE);
-    SetForegroundWindow(window);
     UpdateWindow(window);
-    WaitUntil([&] { return GetForegroundWindow() == window; }, 3000);
     // Let the X server show what was painted before anyone reads the screen.
     PumpMessages(300);
+    BringToFront(window);
     return window;
 }

@@ -175,5 +175,7 @@ uint32_t PatternColour(int x, int y, int seed);
 // A borderless, topmost window whose client area is width x height and shows
 // the pattern; made the foreground window.
 HWND CreatePatternWindow(int x, int y, int width, int height, int seed);
+// Makes the window the foreground window and waits until it stays there.
+bool BringToFront(HWND window);
 
 #endif

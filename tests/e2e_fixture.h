@@ -32,6 +32,8 @@ protected:
         watcher.SetProcess(which.process.dwProcessId);
         which.window = WaitForMainWindow(which);
         ASSERT_NE(nullptr, which.window) << "no main window";
+        // The window comes before the icon: start-up is over once both are there.
+        ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(which.window); })) << "no tray icon";
     }
     void Start()
     {
@@ -42,11 +44,12 @@ protected:
         SetRegistryDword(SettingsKey, "Timer", timerMilliseconds);
         SetRegistryDword(SettingsKey, "Mode", mode);
     }
-    bool TrayIconPresent()
+    bool TrayIconPresent() { return TrayIconPresent(program.window); }
+    static bool TrayIconPresent(HWND window)
     {
         NOTIFYICONDATAA icon = {};
         icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-        icon.hWnd = program.window;
+        icon.hWnd = window;
         icon.uID = 101;
         icon.uFlags = NIF_TIP;
         lstrcpyA(icon.szTip, "Tessmere");

@@ -20,7 +20,10 @@ base=${WINEPREFIX:?WINEPREFIX must name the prefix to copy}
 export WINEPREFIX="$base-$geometry${dpi:+-${dpi}dpi}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -rf "$WINEPREFIX"
-    cp -a "$base" "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    # The running server of $base saves its registry through reg*.tmp files
+    # that come and go; the .reg files themselves are always whole.
+    find "$base" -mindepth 1 -maxdepth 1 ! -name 'reg*.tmp' -exec cp -a {} "$WINEPREFIX/" \;
 fi
 
 open_wine_display "$geometry"

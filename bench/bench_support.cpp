@@ -75,3 +75,8 @@ bool ResetPeakResident(int unixProcessId)
 {
     return RunUnixCommand("echo 5 > /proc/" + std::to_string(unixProcessId) + "/clear_refs") == 0;
 }
+
+int WineServerProcessId()
+{
+    return (int)NumberFromUnix(std::string(FindWineServer) + "echo $server");
+}

@@ -31,5 +31,7 @@ std::string BenchDirectory(const std::string &name);
 // (the rest is in tests/support/test_support.h)
 // Lets VmHWM measure from now on instead of from the process's start.
 bool ResetPeakResident(int unixProcessId);
+// The Unix process id of the Wine server of this prefix.
+int WineServerProcessId();
 
 #endif

@@ -38,12 +38,6 @@ static void PrintFootprint(const std::string &when, int captures, const Footprin
            footprint.serverDescriptors);
 }
 
-static void BringForward(HWND window)
-{
-    SetForegroundWindow(window);
-    WaitUntil([&] { return GetForegroundWindow() == window; }, 3000);
-}
-
 // Mode 3 captures only a window other than the one captured last, so each
 // capture of a block has the other window in front.
 static int CaptureBlock(HWND windows[2], int desktop, int window)
@@ -53,7 +47,7 @@ static int CaptureBlock(HWND windows[2], int desktop, int window)
         failed += !CaptureToFile(ModeCaptureDesktop);
     for (int mode : { ModeCaptureWindow, ModeCaptureNewWindow }) {
         for (int i = 0; i < window; i++) {
-            BringForward(windows[i % 2]);
+            BringToFront(windows[i % 2]);
             failed += !CaptureToFile(mode);
         }
     }
@@ -74,8 +68,8 @@ int main()
     BoxWatcher boxes;
     std::string directory = BenchDirectory("capture-soak");
     lstrcpyA(CaptureFilePath, JoinDir(directory, "Tessmere.bmp").c_str());
-    HWND windows[2] = { CreatePatternWindow(300, 200, 160, 120, 51),
-                        CreatePatternWindow(520, 260, 120, 90, 52) };
+    PatternWindows shown;
+    HWND windows[2] = { shown.Show(300, 200, 160, 120, 51), shown.Show(520, 260, 120, 90, 52) };
     int self = OwnUnixProcessId();
     if (windows[0] == nullptr || windows[1] == nullptr || self <= 0) {
         printf("the soak's windows or its own process could not be found\n");
@@ -106,8 +100,6 @@ int main()
                   && first.serverDescriptors > 0;
     printf(passed ? "capture soak: PASSED\n" : "capture soak: FAILED\n");
 
-    for (HWND window : windows)
-        DestroyWindow(window);
     RemoveTree(directory);
     return passed ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // The running Tessmere driven from outside through more than two thousand
 // wallpaper changes of every kind: desktop captures, window captures in modes 2
-// and 3 while two windows of this process take turns in front, and steps of
+// and 3 while two windows of other processes take turns in front, and steps of
 // the cycler through its store, all asked for through its own commands, its
 // settings dialog and its change timer. Its resident memory and the Wine
 // server's open descriptors must come back to where they were after a first
@@ -55,6 +55,7 @@ static WallpaperSetting ReadWallpaperSetting()
 
 struct Soak {
     Program program;
+    PatternWindows shown;
     HWND windows[2] = {};           // take turns in front for the window modes
     int inFront = 0;
     std::string store;
@@ -144,9 +145,12 @@ static void ChooseMode(Soak &soak, int mode)
     for (int shown = 0; shown < 4; shown++)
         SendDlgItemMessageA(dialog, buttons[shown], BM_SETCHECK,
                             shown == mode ? BST_CHECKED : BST_UNCHECKED, 0);
-    SendDlgItemMessageA(dialog, IDC_MINUTES, WM_SETTEXT, 0, (LPARAM) "0");
+    // Only the cycler's round waits for the timer. In mode 3 a timed capture
+    // of the window just put in front would leave nothing new for the soak's.
+    bool cycling = mode == 1;
+    SendDlgItemMessageA(dialog, IDC_MINUTES, WM_SETTEXT, 0, (LPARAM)(cycling ? "0" : "10"));
     SendDlgItemMessageA(dialog, IDC_SECONDS, WM_SETTEXT, 0,
-                        (LPARAM)std::to_string(TimerMilliseconds / 1000).c_str());
+                        (LPARAM)(cycling ? std::to_string(TimerMilliseconds / 1000) : "0").c_str());
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
     if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000))
         Fail(soak, "the settings dialog did not close");
@@ -215,8 +219,9 @@ static void CaptureDesktop(Soak &soak, int count)
 
 static bool BringForward(Soak &soak, HWND window)
 {
-    SetForegroundWindow(window);
-    if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 3000)) {
+    // Another process's window in front may lose it again to the one before,
+    // when the X server's word on the focus comes late.
+    if (!BringToFront(window)) {
         Fail(soak, "a window of the soak did not come to the front");
         return false;
     }
@@ -332,8 +337,8 @@ static bool Prepare(Soak &soak, const std::string &directory, const std::string 
         std::string name = "stored-" + std::to_string(i) + ".bmp";
         WriteBmp24(JoinDir(soak.store, name), 64 + 16 * i, 48, 0x204060u * (i + 1));
     }
-    soak.windows[0] = CreatePatternWindow(300, 200, 160, 120, 41);
-    soak.windows[1] = CreatePatternWindow(520, 260, 120, 90, 42);
+    soak.windows[0] = soak.shown.Show(300, 200, 160, 120, 41);
+    soak.windows[1] = soak.shown.Show(520, 260, 120, 90, 42);
     soak.desktopFileBytes = CaptureFileBytes(GetSystemMetrics(SM_CXSCREEN),
                                              GetSystemMetrics(SM_CYSCREEN));
     return soak.windows[0] != nullptr && soak.windows[1] != nullptr;
@@ -430,8 +435,6 @@ int main()
 
     TellRepeats(soak);
     EndProgram(soak.program);
-    for (HWND window : soak.windows)
-        DestroyWindow(window);
     printf(soak.failures == 0 ? "program soak: PASSED\n" : "program soak: FAILED\n");
     return soak.failures == 0 ? 0 : 1;
 }

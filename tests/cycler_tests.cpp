@@ -15,9 +15,9 @@ protected:
         saved = ChangeSettings;
         CloseStoreSearch();
         CycledFilePath[0] = '\0';
-        store = JoinDir(ScratchDirectory(), "StoreWallPaper");
+        ASSERT_TRUE(DeriveStorePaths(JoinDir(ScratchDirectory(), "Tessmere.exe").c_str()));
+        store = StoreDirectory;
         CreateDirectoryA(store.c_str(), nullptr);
-        UseStore(store);
         window = CreateWindowA("STATIC", "cycler test", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
     }
     void TearDown() override
@@ -25,12 +25,6 @@ protected:
         CloseStoreSearch();
         DestroyWindow(window);
         ChangeSettings = saved;
-    }
-    void UseStore(const std::string &directory)
-    {
-        lstrcpyA(StoreDirectory, directory.c_str());
-        lstrcpyA(StorePattern, JoinDir(directory, "*.bmp").c_str());
-        lstrcpyA(CaptureFilePath, JoinDir(directory, "Tessmere.bmp").c_str());
     }
     std::string Add(const std::string &name)
     {
@@ -59,7 +53,6 @@ protected:
             paths.push_back(NextStoredFile(window));
         return paths;
     }
-    bool Armed() { return KillTimer(window, CHANGE_TIMER_ID) != FALSE; }
 
     SettingsRecord saved;
     std::string store;
@@ -127,10 +120,9 @@ TEST_F(StoreCycle, EmptyStoreWithSecondsOnlyStopsTheTimer)
     EXPECT_STREQ("", NextStoredFile(window));
     EXPECT_EQ(0, ChangeSettings.Seconds);
     EXPECT_EQ(0, ChangeSettings.Minutes);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
     ASSERT_EQ(1u, boxes.Seen().size());
     EXPECT_EQ("FindFirstFile", boxes.Seen()[0].caption);
-    // The search's own reason, not what re-arming the timer left behind.
     EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes.Seen()[0].text);
 }
 
@@ -141,7 +133,7 @@ TEST_F(StoreCycle, EmptyStoreWithMinutesKeepsTheTimerOnTheMinutes)
     NextStoredFile(window);
     EXPECT_EQ(0, ChangeSettings.Seconds);
     EXPECT_EQ(2, ChangeSettings.Minutes);
-    EXPECT_TRUE(Armed());
+    EXPECT_TRUE(TimerArmed(window));
     ASSERT_EQ(1u, boxes.Seen().size());
     EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), boxes.Seen()[0].text);
 }
@@ -150,12 +142,14 @@ TEST_F(StoreCycle, MissingStoreIsReportedWithItsReason)
 {
     ChangeSettings.Minutes = 0;
     ChangeSettings.Seconds = 5;
-    UseStore(JoinDir(store, "gone"));
+    ASSERT_TRUE(DeriveStorePaths(JoinDir(JoinDir(store, "gone"), "Tessmere.exe").c_str()));
     NextStoredFile(window);
     ASSERT_EQ(1u, boxes.Seen().size());
     EXPECT_EQ("FindFirstFile", boxes.Seen()[0].caption);
+    // The search's own reason, not the one that disarming the timer, which
+    // was not armed, left behind.
     EXPECT_EQ(SystemText(ERROR_PATH_NOT_FOUND), boxes.Seen()[0].text);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
 }
 
 TEST_F(StoreCycle, StoreEmptiedLaterGivesTheLastFileAgain)

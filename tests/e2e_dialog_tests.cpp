@@ -98,7 +98,6 @@ TEST_P(DialogOk, StoresTheChosenIntervalAndMode)
 
 INSTANTIATE_TEST_SUITE_P(Entries, DialogOk, ::testing::Values(
     DialogEntry{ "", "30", IDC_MODE_FILES, 30000, 1 },
-    DialogEntry{ "0", "30", IDC_MODE_DESKTOP, 30000, 0 },
     DialogEntry{ "2000", "0", IDC_MODE_WINDOW, 120000000, 2 },
     DialogEntry{ "1440", "59", IDC_MODE_NEWWINDOW, 86459000, 3 },
     DialogEntry{ "1", "75", IDC_MODE_WINDOW, 135000, 2 },
@@ -213,8 +212,7 @@ TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
 {
     Start();
     ASSERT_NE(nullptr, OpenSettings());
-    HWND front = CreatePatternWindow(10, 10, 50, 50, 1);
-    ASSERT_EQ(front, GetForegroundWindow());
+    HWND front = windows.ShowInFront(50, 50, 1, 10, 10);
     Program second;
     BoxWatcher secondBoxes{ 0 };
     ASSERT_TRUE(LaunchProgram(JoinDir(directory, "second"), second));
@@ -232,7 +230,6 @@ TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
     EXPECT_NE(front, now);
     EXPECT_EQ(program.process.dwProcessId, owner);
     EXPECT_TRUE(IsWindow(dialog));
-    DestroyWindow(front);
     Press(IDCANCEL);
 }
 

@@ -1,6 +1,7 @@
 // The fixture of the end-to-end tests: a fresh directory for the program's
-// copy, the user's own wallpaper in the registry, no stored settings, and a
-// watcher that reads and dismisses the program's message boxes.
+// copy, the user's own wallpaper in the registry, no stored settings, a
+// watcher that reads and dismisses the program's message boxes, and windows
+// of other programs to put in front.
 #ifndef TESSMERE_E2E_FIXTURE_H
 #define TESSMERE_E2E_FIXTURE_H
 
@@ -71,6 +72,7 @@ protected:
     std::string otherWallpaper;
     Program program;
     BoxWatcher boxes{ 0 };
+    PatternWindows windows;
 };
 
 #endif

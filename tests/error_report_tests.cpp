@@ -30,17 +30,6 @@ TEST_F(ErrorReport, ShowsTheSystemTextOfTheLastErrorUnderTheStepsName)
     EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), boxes.Seen()[0].text);
 }
 
-TEST_F(ErrorReport, JapaneseSystemTextArrivesInCodePage932)
-{
-    ASSERT_EQ(932u, GetACP());
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    ReportLastError("CreateFile");
-    ASSERT_EQ(1u, boxes.Seen().size());
-    // "ファイルが見つかりません。" as Wine words it in Japanese.
-    EXPECT_EQ(Ansi(L"\u30d5\u30a1\u30a4\u30eb\u304c\u898b\u3064\u304b\u308a\u307e\u305b\u3093\u3002"),
-              boxes.Seen()[0].text);
-}
-
 TEST_F(ErrorReport, CodeWithoutSystemTextShowsNothingAndReturns)
 {
     SetLastError(0x20001234);   // a customer code: the system has no text for it

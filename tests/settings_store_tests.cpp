@@ -137,16 +137,6 @@ INSTANTIATE_TEST_SUITE_P(Table, SavedSettings, ::testing::Values(
     SaveCase{ 0, 0, 5, 0 },
     SaveCase{ -35791, -23, 0, 0x80000000u + 648 }));
 
-TEST_F(SettingsStore, SavedSecondsAboveAMinuteComeBackAsMinutes)
-{
-    SettingsRecord settings = { 75, 1, ModeCaptureWindow };
-    SaveSettings(settings);
-    SettingsRecord loaded = Loaded();
-    EXPECT_EQ(2, loaded.Minutes);
-    EXPECT_EQ(15, loaded.Seconds);
-    EXPECT_EQ(ModeCaptureWindow, loaded.Mode);
-}
-
 class SystemWallpaper : public ::testing::Test {
 protected:
     void SetUp() override { DeleteRegistryValue(DesktopKey, "Wallpaper"); }

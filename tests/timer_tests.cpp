@@ -23,8 +23,6 @@ protected:
         ChangeSettings.Minutes = minutes;
         ChangeSettings.Seconds = seconds;
     }
-    // KillTimer succeeds only for an armed timer.
-    bool Armed() { return KillTimer(window, CHANGE_TIMER_ID) != FALSE; }
     // Waits without dispatching messages: a tick dispatched to the window
     // would be gone before it was looked for.
     bool TickArrivesWithin(DWORD milliseconds)
@@ -51,7 +49,8 @@ TEST_F(ChangeTimer, IsArmedForANonZeroInterval)
     for (auto interval : intervals) {
         Interval(interval.minutes, interval.seconds);
         ScheduleChangeTimer(window, false);
-        EXPECT_TRUE(Armed()) << interval.minutes << " min " << interval.seconds << " s";
+        EXPECT_TRUE(TimerArmed(window))
+            << interval.minutes << " min " << interval.seconds << " s";
     }
     EXPECT_TRUE(boxes.Seen().empty());
 }
@@ -60,7 +59,7 @@ TEST_F(ChangeTimer, IsNotArmedForZeroMinutesAndZeroSeconds)
 {
     Interval(0, 0);
     ScheduleChangeTimer(window, false);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
 }
 
 TEST_F(ChangeTimer, ZeroIntervalDisarmsAnArmedTimer)
@@ -69,7 +68,7 @@ TEST_F(ChangeTimer, ZeroIntervalDisarmsAnArmedTimer)
     ScheduleChangeTimer(window, false);
     Interval(0, 0);
     ScheduleChangeTimer(window, false);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
 }
 
 TEST_F(ChangeTimer, IntervalThatWrapsToZeroIsNotArmed)
@@ -78,7 +77,7 @@ TEST_F(ChangeTimer, IntervalThatWrapsToZeroIsNotArmed)
     // SetTimer(0) would fire as fast as the system allows.
     Interval(8947848, 32);
     ScheduleChangeTimer(window, false);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
 }
 
 TEST_F(ChangeTimer, StopDisarmsWhateverTheInterval)
@@ -86,9 +85,9 @@ TEST_F(ChangeTimer, StopDisarmsWhateverTheInterval)
     Interval(5, 0);
     ScheduleChangeTimer(window, false);
     ScheduleChangeTimer(window, true);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
     ScheduleChangeTimer(window, true);
-    EXPECT_FALSE(Armed());
+    EXPECT_FALSE(TimerArmed(window));
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
@@ -100,5 +99,5 @@ TEST_F(ChangeTimer, CountsSecondsAndMinutesInMilliseconds)
     Interval(1, 0);
     ScheduleChangeTimer(window, false);
     EXPECT_FALSE(TickArrivesWithin(2500));
-    EXPECT_TRUE(Armed());
+    EXPECT_TRUE(TimerArmed(window));
 }

@@ -1,8 +1,11 @@
 #include "test_support.h"
 
+#include "program.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #ifndef PROBE_EXE
@@ -55,6 +58,13 @@ std::string ShellQuote(const std::string &text)
             quoted += c;
     }
     return quoted + "'";
+}
+
+bool RunningInCi()
+{
+    char value[16] = "";
+    GetEnvironmentVariableA("CI", value, sizeof value);
+    return lstrcmpiA(value, "true") == 0;
 }
 
 static std::string ScratchRoot()
@@ -157,7 +167,7 @@ long OwnResidentKiB()
 
 // The server of a prefix works in a directory named server-DEVICE-INODE
 // after the prefix directory.
-static const char FindWineServer[] =
+const char FindWineServer[] =
     "name=$(printf 'server-%x-%x' \"$(stat -c %d \"$WINEPREFIX\")\" \"$(stat -c %i \"$WINEPREFIX\")\")\n"
     "for p in $(pgrep wineserver); do\n"
     "  case \"$(readlink /proc/$p/cwd)\" in\n"
@@ -165,11 +175,6 @@ static const char FindWineServer[] =
     "  esac\n"
     "done\n"
     "[ -n \"$server\" ] || exit 1\n";
-
-int WineServerProcessId()
-{
-    return (int)NumberFromUnix(std::string(FindWineServer) + "echo $server");
-}
 
 int WineServerDescriptors()
 {
@@ -294,6 +299,32 @@ HANDLE LockFileExclusively(const std::string &path)
 {
     return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+SmallFileSystem::SmallFileSystem(const std::string &directory, const char *size)
+{
+    CreateDirectoryA(directory.c_str(), nullptr);
+    unixDirectory_ = UnixPath(directory);
+    std::string output;
+    mounted_ = RunUnixCommand("mount -t tmpfs -o size=" + std::string(size) + " tmpfs "
+                              + ShellQuote(unixDirectory_), &output) == 0;
+    if (mounted_)
+        return;
+    if (RunningInCi())
+        ADD_FAILURE() << "CI must be able to mount a small file system (root is needed): " << output;
+    else
+        [&] { GTEST_SKIP() << "NOT TESTED: mounting a small file system needs root: " << output; }();
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (!mounted_)
+        return;
+    std::string output;
+    if (RunUnixCommand("umount " + ShellQuote(unixDirectory_), &output) != 0) {
+        ADD_FAILURE() << "the small file system would not unmount: " << output;
+        RunUnixCommand("umount -l " + ShellQuote(unixDirectory_));
+    }
 }
 
 // --- Text -------------------------------------------------------------------
@@ -449,6 +480,12 @@ void SetCurrentWallpaper(const std::string &path)
     SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path.c_str(), SPIF_SENDWININICHANGE);
 }
 
+// KillTimer succeeds only for an armed timer.
+bool TimerArmed(HWND window)
+{
+    return KillTimer(window, 1) != FALSE;
+}
+
 // --- Message boxes --------------------------------------------------------
 
 std::string ClassName(HWND window)
@@ -598,16 +635,16 @@ void PumpMessages(DWORD milliseconds)
     } while (GetTickCount() - start < milliseconds);
 }
 
-// --- Bitmaps ------------------------------------------------------------------
+// --- Bitmaps and the screen ------------------------------------------------------
 
-static uint32_t Little32(const uint8_t *p)
+uint32_t LittleEndian32(const std::vector<uint8_t> &bytes, size_t at)
 {
-    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
 }
 
-static uint16_t Little16(const uint8_t *p)
+uint16_t LittleEndian16(const std::vector<uint8_t> &bytes, size_t at)
 {
-    return (uint16_t)(p[0] | p[1] << 8);
+    return (uint16_t)(bytes[at] | bytes[at + 1] << 8);
 }
 
 bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why)
@@ -620,10 +657,11 @@ bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why)
     std::vector<uint8_t> bytes = ReadBytes(path);
     if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M')
         return fail("not a BMP file: " + path);
-    uint32_t offset = Little32(&bytes[10]);
-    int32_t width = (int32_t)Little32(&bytes[18]);
-    int32_t height = (int32_t)Little32(&bytes[22]);
-    if (Little32(&bytes[14]) < 40 || Little16(&bytes[28]) != 24 || Little32(&bytes[30]) != 0)
+    uint32_t offset = LittleEndian32(bytes, 10);
+    int32_t width = (int32_t)LittleEndian32(bytes, 18);
+    int32_t height = (int32_t)LittleEndian32(bytes, 22);
+    if (LittleEndian32(bytes, 14) < 40 || LittleEndian16(bytes, 28) != 24
+        || LittleEndian32(bytes, 30) != 0)
         return fail("not an uncompressed 24-bit BMP");
     bool bottomUp = height > 0;
     height = height < 0 ? -height : height;
@@ -667,12 +705,19 @@ bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour)
     return WriteBytes(path, bytes);
 }
 
+bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget)
+{
+    std::string command = "convert " + ShellQuote(UnixPath(source)) + " -type TrueColor BMP3:"
+                        + ShellQuote(UnixPath(bmpTarget));
+    return RunUnixCommand(command) == 0 && FileExists(bmpTarget);
+}
+
 static uint32_t Big32(const uint8_t *p)
 {
     return (uint32_t)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
-bool ReadXwd(const std::string &path, XwdImage &image, std::string *why)
+static bool ReadXwd(const std::string &path, ScreenDump &dump, std::string *why)
 {
     auto fail = [&](const std::string &reason) {
         if (why != nullptr)
@@ -687,43 +732,72 @@ bool ReadXwd(const std::string &path, XwdImage &image, std::string *why)
         field[i] = Big32(&bytes[4 * i]);
     uint32_t headerSize = field[0], format = field[2], byteOrder = field[7];
     uint32_t bitsPerPixel = field[11], bytesPerLine = field[12], colours = field[19];
-    image.width = (int)field[4];
-    if (format != 2 || (bitsPerPixel != 16 && bitsPerPixel != 24 && bitsPerPixel != 32))
-        return fail("not a ZPixmap dump of 16, 24 or 32 bits per pixel");
-    image.height = (int)field[5];
-    image.masks[0] = field[14];
-    image.masks[1] = field[15];
-    image.masks[2] = field[16];
+    if (format != 2 || (bitsPerPixel != 24 && bitsPerPixel != 32))
+        return fail("not a ZPixmap dump of 24 or 32 bits per pixel");
+    dump.width = (int)field[4];
+    dump.height = (int)field[5];
+    dump.masks[0] = field[14];
+    dump.masks[1] = field[15];
+    dump.masks[2] = field[16];
     size_t offset = headerSize + 12 * (size_t)colours;
-    if (offset + (size_t)bytesPerLine * image.height > bytes.size())
+    if (offset + (size_t)bytesPerLine * dump.height > bytes.size())
         return fail("pixel rows missing");
-    image.pixels.resize((size_t)image.width * image.height);
-    for (int y = 0; y < image.height; y++) {
+    dump.pixels.resize((size_t)dump.width * dump.height);
+    for (int y = 0; y < dump.height; y++) {
         const uint8_t *row = &bytes[offset + (size_t)bytesPerLine * y];
-        for (int x = 0; x < image.width; x++) {
+        for (int x = 0; x < dump.width; x++) {
             const uint8_t *p = row + x * bitsPerPixel / 8;
             uint32_t value = 0;
             for (uint32_t b = 0; b < bitsPerPixel / 8; b++) {
                 uint32_t byte = byteOrder == 0 ? p[b] : p[bitsPerPixel / 8 - 1 - b];
                 value |= byte << (8 * b);
             }
-            image.pixels[(size_t)y * image.width + x] = value;
+            dump.pixels[(size_t)y * dump.width + x] = value;
         }
     }
     return true;
 }
 
-bool DumpScreen(const std::string &xwdPath, XwdImage &image, std::string *why)
+// On a 16-bit screen xwd merges Wine's windows, which use another visual,
+// into a broken image: ImageMagick's import reads that screen instead, and its
+// colours are cut to the 5, 6 and 5 bits that the screen keeps.
+static bool ImportSixteenBitScreen(const std::string &path, ScreenDump &dump, std::string *why)
 {
-    if (RunUnixCommand("xwd -root -silent -out " + ShellQuote(UnixPath(xwdPath))) != 0) {
+    std::string bmp = path + ".bmp";
+    Bitmap imported;
+    if (RunUnixCommand("import -window root -type TrueColor BMP3:" + ShellQuote(UnixPath(bmp))) != 0
+        || !ReadBmp24(bmp, imported, why)) {
+        if (why != nullptr && why->empty())
+            *why = "import failed";
+        return false;
+    }
+    dump.width = imported.width;
+    dump.height = imported.height;
+    dump.masks[0] = 0xF800;
+    dump.masks[1] = 0x07E0;
+    dump.masks[2] = 0x001F;
+    dump.pixels.clear();
+    for (uint32_t colour : imported.pixels)
+        dump.pixels.push_back((colour >> 19 & 0x1F) << 11 | (colour >> 10 & 0x3F) << 5 | (colour >> 3 & 0x1F));
+    return true;
+}
+
+bool DumpScreen(const std::string &path, ScreenDump &dump, std::string *why)
+{
+    HDC screen = GetDC(nullptr);
+    int depth = GetDeviceCaps(screen, BITSPIXEL);
+    ReleaseDC(nullptr, screen);
+    if (depth == 16)
+        return ImportSixteenBitScreen(path, dump, why);
+    if (RunUnixCommand("xwd -root -silent -out " + ShellQuote(UnixPath(path))) != 0) {
         if (why != nullptr)
             *why = "xwd failed";
         return false;
     }
-    return ReadXwd(xwdPath, image, why);
+    return ReadXwd(path, dump, why);
 }
 
-long PixelsNotShown(const Bitmap &bitmap, const XwdImage &dump)
+long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump)
 {
     long differing = 0;
     for (int y = 0; y < dump.height; y++) {
@@ -733,7 +807,7 @@ long PixelsNotShown(const Bitmap &bitmap, const XwdImage &dump)
     return differing;
 }
 
-bool XwdImage::Shows(uint32_t colour, int x, int y) const
+bool ScreenDump::Shows(uint32_t colour, int x, int y) const
 {
     uint32_t raw = pixels[(size_t)y * width + x];
     for (int channel = 0; channel < 3; channel++) {
@@ -753,51 +827,66 @@ bool XwdImage::Shows(uint32_t colour, int x, int y) const
     return true;
 }
 
-bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget)
-{
-    std::string command = "convert " + ShellQuote(UnixPath(source)) + " -type TrueColor BMP3:"
-                         + ShellQuote(UnixPath(bmpTarget));
-    return RunUnixCommand(command) == 0 && FileExists(bmpTarget);
-}
-
 // --- Windows the tests paint -----------------------------------------------
 
-uint32_t PatternColour(int x, int y, int seed)
+PatternWindows::~PatternWindows()
 {
-    uint32_t red = (x * 5 + seed * 31) & 0xFF;
-    uint32_t green = (y * 3 + seed * 17) & 0xFF;
-    uint32_t blue = ((x ^ y) + seed * 7) & 0xFF;
-    return red << 16 | green << 8 | blue;
+    while (!shown_.empty())
+        Close(shown_.back().window);
 }
 
-static LRESULT CALLBACK PatternWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+HWND PatternWindows::Show(int x, int y, int width, int height, int seed)
 {
-    if (message == WM_PAINT) {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        RECT client;
-        GetClientRect(window, &client);
-        int width = client.right, height = client.bottom;
-        int seed = (int)GetWindowLongPtrA(window, GWLP_USERDATA);
-        if (width > 0 && height > 0) {
-            std::vector<uint32_t> pixels((size_t)width * height);
-            for (int y = 0; y < height; y++)
-                for (int x = 0; x < width; x++)
-                    pixels[(size_t)y * width + x] = PatternColour(x, y, seed);
-            BITMAPINFO info = {};
-            info.bmiHeader.biSize = sizeof info.bmiHeader;
-            info.bmiHeader.biWidth = width;
-            info.bmiHeader.biHeight = -height;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
-            SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, pixels.data(), &info,
-                              DIB_RGB_COLORS);
-        }
-        EndPaint(window, &paint);
-        return 0;
+    char arguments[96];
+    snprintf(arguments, sizeof arguments, " pattern %d %d %d %d %d", x, y, width, height, seed);
+    std::string commandLine = "\"" + WindowsPath(PROBE_EXE) + "\"" + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    Shown shown = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &shown.process))
+        return nullptr;
+    WaitForInputIdle(shown.process.hProcess, 5000);
+    shown.window = WaitForWindow(shown.process.dwProcessId, "TessmereTestPattern", nullptr);
+    shown_.push_back(shown);
+    if (shown.window == nullptr) {
+        Close(nullptr);
+        return nullptr;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    // Let the X server show what was painted before anyone reads the screen.
+    PumpMessages(300);
+    return shown.window;
+}
+
+HWND PatternWindows::ShowInFront(int width, int height, int seed, int x, int y)
+{
+    HWND window = Show(x, y, width, height, seed);
+    EXPECT_NE(nullptr, window) << "no pattern window";
+    EXPECT_TRUE(window != nullptr && BringToFront(window)) << "the pattern window is not in front";
+    return window;
+}
+
+void PatternWindows::Repaint(HWND window, int seed)
+{
+    SetWindowLongPtrA(window, GWLP_USERDATA, seed);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
+    PumpMessages(100);
+}
+
+void PatternWindows::Close(HWND window)
+{
+    for (auto shown = shown_.begin(); shown != shown_.end(); ++shown) {
+        if (shown->window != window)
+            continue;
+        if (window == nullptr || !PostMessageA(window, WM_CLOSE, 0, 0)
+            || WaitForSingleObject(shown->process.hProcess, 5000) != WAIT_OBJECT_0)
+            TerminateProcess(shown->process.hProcess, 1);
+        CloseHandle(shown->process.hThread);
+        CloseHandle(shown->process.hProcess);
+        shown_.erase(shown);
+        return;
+    }
 }
 
 // Focus changes reach Wine from the X server late: a window that has just
@@ -813,29 +902,4 @@ bool BringToFront(HWND window)
         }
         return ++steady > 5;
     }, 5000);
-}
-
-HWND CreatePatternWindow(int x, int y, int width, int height, int seed)
-{
-    static ATOM patternClass;
-    if (patternClass == 0) {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = PatternWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
-        windowClass.lpszClassName = "TessmereTestPattern";
-        patternClass = RegisterClassA(&windowClass);
-    }
-    HWND window = CreateWindowExA(WS_EX_TOPMOST, "TessmereTestPattern", "pattern",
-                                  WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-    if (window == nullptr)
-        return nullptr;
-    SetWindowLongPtrA(window, GWLP_USERDATA, seed);
-    InvalidateRect(window, nullptr, FALSE);
-    UpdateWindow(window);
-    // Let the X server show what was painted before anyone reads the screen.
-    PumpMessages(300);
-    BringToFront(window);
-    return window;
 }

@@ -1,6 +1,6 @@
 // Helpers shared by the unit and end-to-end tests: the bridge to the Unix side
-// of Wine, scratch directories, files, registry values, message-box watching
-// and bitmap reading.
+// of Wine, scratch directories, files, registry values, message-box watching,
+// bitmap and screen reading, and the windows the tests paint.
 #ifndef TESSMERE_TEST_SUPPORT_H
 #define TESSMERE_TEST_SUPPORT_H
 
@@ -20,6 +20,8 @@ std::string WindowsPath(const std::string &unixPath);
 int RunUnixCommand(const std::string &command, std::string *output = nullptr,
                    DWORD timeoutMs = 60000);
 std::string ShellQuote(const std::string &text);
+// True when the suite runs in CI, where a skipped test would hide a gap.
+bool RunningInCi();
 
 // --- Resources held, seen from the Unix side ----------------------------------
 // A number printed by a shell command; -1 when it fails.
@@ -33,8 +35,9 @@ int OwnUnixProcessId();
 long StatusKiB(int unixProcessId, const char *field);
 long ResidentKiB(int unixProcessId);
 long OwnResidentKiB();
-// The Unix process id of the Wine server of this prefix.
-int WineServerProcessId();
+// A shell fragment that finds the Wine server of this prefix and leaves its
+// Unix process id in $server.
+extern const char FindWineServer[];
 // Open descriptors of that server: a leaked file, mapping or event handle of
 // any client shows here. Left out are those it keeps for each shell started
 // through Wine (RunUnixCommand): it never learns that a Unix program ended
@@ -61,6 +64,21 @@ void RemoveTree(const std::string &path);
 // A file held open without any sharing, as another program might hold it.
 HANDLE LockFileExclusively(const std::string &path);
 
+// A tmpfs of the given size ("64k") mounted on an empty directory for as long
+// as this lives. Mounting needs root: without it the test is skipped, and in
+// CI it fails instead. A mount that will not go is a failure, and is then
+// detached all the same.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string &directory, const char *size);
+    ~SmallFileSystem();
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string unixDirectory_;
+    bool mounted_ = false;
+};
+
 // --- Text -------------------------------------------------------------------
 std::string SystemText(DWORD code);             // FormatMessageA's text, trimmed
 std::string Trimmed(const std::string &text);
@@ -82,9 +100,11 @@ int CountRegistryValues(const char *key);
 // The dots per inch that the prefix's LogPixels asks for; 0 when it asks for none.
 DWORD RequestedLogPixels();
 
-// --- Wallpaper --------------------------------------------------------------
+// --- Wallpaper and timers -----------------------------------------------------
 std::string CurrentWallpaper();
 void SetCurrentWallpaper(const std::string &path);
+// Whether the window's change timer (identifier 1) is armed; it is not afterwards.
+bool TimerArmed(HWND window);
 
 // --- Message boxes --------------------------------------------------------
 struct SeenBox {
@@ -139,7 +159,10 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
     }
 }
 
-// --- Bitmaps ------------------------------------------------------------------
+// --- Bitmaps and the screen ------------------------------------------------------
+uint32_t LittleEndian32(const std::vector<uint8_t> &bytes, size_t at);
+uint16_t LittleEndian16(const std::vector<uint8_t> &bytes, size_t at);
+
 struct Bitmap {
     int width = 0;
     int height = 0;
@@ -151,8 +174,11 @@ struct Bitmap {
 bool ReadBmp24(const std::string &path, Bitmap &bitmap, std::string *why = nullptr);
 // Writes one of the same kind, for stored files and wallpapers.
 bool WriteBmp24(const std::string &path, int width, int height, uint32_t colour);
-// A screen dump written by xwd, with its pixels as the X server held them.
-struct XwdImage {
+// Asks ImageMagick to read a picture file and write it back as a 24-bit BMP.
+bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget);
+
+// The whole X screen as X itself reads it, with its pixels as the server holds them.
+struct ScreenDump {
     int width = 0;
     int height = 0;
     uint32_t masks[3] = {};                      // red, green, blue
@@ -161,20 +187,42 @@ struct XwdImage {
     // channel's high bits, as many as the screen keeps, must be the pixel's.
     bool Shows(uint32_t colour, int x, int y) const;
 };
-bool ReadXwd(const std::string &path, XwdImage &image, std::string *why = nullptr);
-// Has xwd dump the whole X screen into the file and reads it back.
-bool DumpScreen(const std::string &xwdPath, XwdImage &image, std::string *why = nullptr);
+// Dumps the screen into the file (through xwd, or ImageMagick on a 16-bit
+// screen) and reads it back.
+bool DumpScreen(const std::string &path, ScreenDump &dump, std::string *why = nullptr);
 // How many pixels of a bitmap of the dump's size the dump does not show.
-long PixelsNotShown(const Bitmap &bitmap, const XwdImage &dump);
-// Asks ImageMagick to read a picture file and write it back as a 24-bit BMP.
-bool ConvertWithImageMagick(const std::string &source, const std::string &bmpTarget);
+long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump);
 
 // --- Windows the tests paint -----------------------------------------------
-// The colour the pattern windows and screen fillers give to pixel (x, y).
-uint32_t PatternColour(int x, int y, int seed);
-// A borderless, topmost window whose client area is width x height and shows
-// the pattern; made the foreground window.
-HWND CreatePatternWindow(int x, int y, int width, int height, int seed);
+// The colour the pattern windows give to pixel (x, y).
+inline uint32_t PatternColour(int x, int y, int seed)
+{
+    uint32_t red = (x * 5 + seed * 31) & 0xFF;
+    uint32_t green = (y * 3 + seed * 17) & 0xFF;
+    uint32_t blue = ((x ^ y) + seed * 7) & 0xFF;
+    return red << 16 | green << 8 | blue;
+}
+
+// Borderless, topmost windows whose client areas show the pattern, each shown
+// by a probe process of its own, as the windows a user works in are. They
+// close when this goes.
+class PatternWindows {
+public:
+    ~PatternWindows();
+    HWND Show(int x, int y, int width, int height, int seed);
+    // Shown and made the foreground window; the test fails when it does not stay there.
+    HWND ShowInFront(int width, int height, int seed, int x = 200, int y = 150);
+    void Repaint(HWND window, int seed);
+    void Close(HWND window);
+
+private:
+    struct Shown {
+        HWND window;
+        PROCESS_INFORMATION process;
+    };
+    std::vector<Shown> shown_;
+};
+
 // Makes the window the foreground window and waits until it stays there.
 bool BringToFront(HWND window);
 

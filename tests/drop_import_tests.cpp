@@ -175,10 +175,14 @@ TEST_F(DropImport, CancelKeepsTheCopiedFilesAndTheSettings)
 
 TEST_F(DropImport, PathOf260BytesOrMoreIsSkippedWithTheReason)
 {
-    // 140 double-byte characters: 140 wide characters, but 280 bytes in code page 932.
-    std::wstring longPath = Wide(sources) + L"\\" + std::wstring(140, L'\u8868') + L".bmp";
-    ASSERT_GE(Ansi(longPath).size(), 260u);
-    ASSERT_LT(longPath.size(), 260u);
+    // Exactly 260 bytes in code page 932, mostly double-byte characters: far
+    // fewer wide characters.
+    std::string folder = sources + "\\";
+    size_t room = 260 - folder.size() - 4;
+    std::wstring longPath = Wide(folder) + std::wstring(room % 2, L'x')
+                          + std::wstring(room / 2, L'\u8868') + L".bmp";
+    ASSERT_EQ(260u, Ansi(longPath).size());
+    ASSERT_LT(longPath.size(), 200u);
     Drop({ longPath, Source(L"short.bmp", "short") });
     ASSERT_EQ(1u, boxes.Seen().size());
     EXPECT_EQ("Tessmere", boxes.Seen()[0].caption);

@@ -30,6 +30,8 @@ TEST_F(TrayCapture, CapturesTheWholeDesktopWhateverTheModeAndMakesItTheWallpaper
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuCapture));
     EXPECT_TRUE(WallpaperBecomes(program.CaptureFile()));
     EXPECT_TRUE(CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)));
+    EXPECT_EQ(userWallpaper, ReadRegistryString(DesktopKey, "Wallpaper"))
+        << "the user's own setting, which the next session shows, is left alone";
     EXPECT_TRUE(boxes.Seen().empty());
 }
 

@@ -92,6 +92,12 @@ class TrayMenu : public ProgramTest {};
 TEST_F(TrayMenu, LeftButtonOpensTheMenuWithItsBottomAtTheCursor)
 {
     Start();
+    // A real click on the icon, in the tray the shell draws.
+    ASSERT_TRUE(ClickTrayIcon());
+    HWND clicked = WaitForTrayMenu(program);
+    ASSERT_NE(nullptr, clicked) << "a click on the tray icon opens no menu";
+    PressKey(clicked, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(clicked); }));
     SetCursorPos(600, 500);
     SendTrayNotification(program, WM_LBUTTONDOWN);
     HWND menu = WaitForTrayMenu(program);

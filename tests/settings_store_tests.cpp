@@ -28,6 +28,15 @@ TEST_F(SettingsStore, FirstLoadCreatesAnEmptyKeyAndUsesTheDefaults)
     EXPECT_EQ(ModeCaptureDesktop, settings.Mode);
     EXPECT_TRUE(SettingsKeyExists());
     EXPECT_EQ(0, CountRegistryValues(SettingsKey)) << "defaults are never written back";
+    // Only a key kept on disk can hold one that is; a volatile key would
+    // forget the settings when the session ends.
+    HKEY key = nullptr;
+    std::string child = std::string(SettingsKey) + "\\lasting";
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, child.c_str(), 0, nullptr,
+                                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    RegCloseKey(key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, child.c_str());
     EXPECT_TRUE(boxes.Seen().empty());
 }
 

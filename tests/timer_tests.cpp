@@ -94,8 +94,10 @@ TEST_F(ChangeTimer, StopDisarmsWhateverTheInterval)
 TEST_F(ChangeTimer, CountsSecondsAndMinutesInMilliseconds)
 {
     Interval(0, 1);
+    DWORD armed = GetTickCount();
     ScheduleChangeTimer(window, false);
     EXPECT_TRUE(TickArrivesWithin(10000));
+    EXPECT_GE(GetTickCount() - armed, 900u) << "a tick before the second is over";
     Interval(1, 0);
     ScheduleChangeTimer(window, false);
     EXPECT_FALSE(TickArrivesWithin(2500));

@@ -134,6 +134,19 @@ HWND WaitForTrayMenu(const Program &program, DWORD timeoutMs)
     return WaitForWindow(program.process.dwProcessId, "#32768", nullptr, timeoutMs);
 }
 
+bool ClickTrayIcon()
+{
+    HWND tray = FindWindowA(nullptr, "Wine System Tray");
+    RECT client;
+    if (tray == nullptr || !GetClientRect(tray, &client))
+        return false;
+    // The icons stand in a row of squares as high as the tray's client area.
+    POINT centre = { client.bottom / 2, client.bottom / 2 };
+    ClientToScreen(tray, &centre);
+    return RunUnixCommand("xdotool mousemove " + std::to_string(centre.x) + " "
+                          + std::to_string(centre.y) + " click 1") == 0;
+}
+
 void PressKey(HWND window, UINT key)
 {
     PostMessageA(window, WM_KEYDOWN, key, 1);

@@ -31,6 +31,9 @@ HWND WaitForWindow(DWORD processId, const char *className, const char *title,
 // The shell's notification for the tray icon, as a mouse action on it.
 void SendTrayNotification(const Program &program, UINT mouseMessage);
 HWND WaitForTrayMenu(const Program &program, DWORD timeoutMs = 5000);
+// Clicks the first icon of the tray that Wine's shell shows on a bare X
+// display, through the X server as a user's mouse would.
+bool ClickTrayIcon();
 // Opens the tray menu with the left button and picks the item at the given
 // position (0 is the top) with the arrow keys and Enter.
 bool ChooseTrayMenuItem(const Program &program, int position);

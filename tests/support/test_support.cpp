@@ -421,6 +421,18 @@ bool ReadRegistryDword(const char *keyName, const char *name, DWORD &value)
     return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
 }
 
+std::string ReadRegistryString(const char *keyName, const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "<no key>";
+    char value[MAX_PATH + 1] = "";
+    DWORD size = MAX_PATH;
+    LONG status = RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)value, &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::string(value) : "<no value>";
+}
+
 int CountRegistryValues(const char *keyName)
 {
     HKEY key;

@@ -95,6 +95,7 @@ void SetRegistryDword(const char *key, const char *name, DWORD value);
 void SetRegistryString(const char *key, const char *name, const std::string &value);
 void DeleteRegistryValue(const char *key, const char *name);
 bool ReadRegistryDword(const char *key, const char *name, DWORD &value);
+std::string ReadRegistryString(const char *key, const char *name);
 int CountRegistryValues(const char *key);
 
 // The dots per inch that the prefix's LogPixels asks for; 0 when it asks for none.

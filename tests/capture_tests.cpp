@@ -300,12 +300,15 @@ TEST_F(CaptureResources, AreAllReleasedAfterEachCapture)
 
 TEST_F(CaptureResources, AreReleasedOnTheFailurePathsToo)
 {
-    windows.ShowInFront(0, 10, 22);             // CreateDIBSection fails
+    HWND empty = windows.ShowInFront(0, 10, 22);    // CreateDIBSection fails
     // The first message box keeps a few GDI objects for later boxes.
     EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
     unsigned firstSlot = SettledGdiSlot();
-    for (int i = 0; i < 20; i++)
+    for (int i = 0; i < 20; i++) {
+        // A closed message box may leave no window in front.
+        ASSERT_TRUE(BringToFront(empty));
         EXPECT_FALSE(CaptureToFile(ModeCaptureWindow));
+    }
     ASSERT_TRUE(WriteText(captureFile, "locked"));
     HANDLE lock = LockFileExclusively(captureFile);   // CreateFile fails
     int firstDescriptors = WineServerDescriptors();

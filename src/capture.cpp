@@ -9,12 +9,27 @@ static DWORD RowStride(LONG width)
     return 4u * ((bits >> 5) + ((bits & 31u) != 0 ? 1u : 0u));
 }
 
+// The foreground window, or null when it has nothing to show: a window of
+// this program (a tray click leaves the hidden main window in front), a
+// hidden one, or a minimized one, whose client area is empty.
+static HWND WorkingWindow()
+{
+    HWND foreground = GetForegroundWindow();
+    DWORD process = 0;
+    if (foreground != NULL)
+        GetWindowThreadProcessId(foreground, &process);
+    if (foreground == NULL || process == GetCurrentProcessId() || !IsWindowVisible(foreground)
+        || IsIconic(foreground))
+        return NULL;
+    return foreground;
+}
+
 // Picks the window to capture and its size, recording it as LastCapturedWindow
 // before anything is acquired. False when there is nothing to do.
 static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
 {
     if (mode == ModeCaptureWindow || mode == ModeCaptureNewWindow) {
-        HWND foreground = GetForegroundWindow();
+        HWND foreground = WorkingWindow();
         if (foreground != NULL) {
             if (mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
                 return false;
@@ -42,7 +57,8 @@ static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
 
 // GDI calls may fail without setting the last error (Wine's CreateDIBSection
 // for an empty bitmap, and its BitBlt and CreateDIBSection when memory runs
-// out): the report would then show an unrelated text, or "success".
+// out): the report would then show an unrelated text, or "success". Clear
+// the last error before such a call.
 static void ReportGdiFailure(const char *caption, DWORD likelyCause)
 {
     if (GetLastError() == ERROR_SUCCESS)
@@ -102,14 +118,16 @@ bool CaptureToFile(int mode)
     BITMAPINFOHEADER info = {};
     bool written = false;
 
+    SetLastError(ERROR_SUCCESS);
     HDC screen = GetDC(source);
     if (screen == NULL) {
-        ReportLastError("GetDC");
+        ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
+    SetLastError(ERROR_SUCCESS);
     memory = CreateCompatibleDC(screen);
     if (memory == NULL) {
-        ReportLastError("CreateCompatibleDC");
+        ReportGdiFailure("CreateCompatibleDC", ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     info.biSize = sizeof info;
@@ -127,9 +145,10 @@ bool CaptureToFile(int mode)
                                                                      : ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
+    SetLastError(ERROR_SUCCESS);
     previous = SelectObject(memory, bitmap);
     if (previous == NULL) {
-        ReportLastError("SelectObject");
+        ReportGdiFailure("SelectObject", ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     SetLastError(ERROR_SUCCESS);

@@ -103,6 +103,24 @@ INSTANTIATE_TEST_SUITE_P(Entries, DialogOk, ::testing::Values(
     DialogEntry{ "1", "75", IDC_MODE_WINDOW, 135000, 2 },
     DialogEntry{ "abc", "5", IDC_MODE_DESKTOP, 5000, 0 }));
 
+TEST_F(SettingsDialog, WindowModeChosenWithOkNeverCapturesTheProgramsOwnWindow)
+{
+    // The hidden main window stays in front after the menu and the dialog.
+    StoreSettings(0, 0);
+    Start();
+    windows.Show(400, 100, 200, 150, 36);
+    ASSERT_NE(nullptr, OpenSettings());
+    Press(IDC_MODE_WINDOW);
+    Type(IDC_SECONDS, "1");
+    Press(IDOK);
+    ASSERT_TRUE(Closed());
+    Bitmap bitmap;
+    ASSERT_TRUE(WaitUntil([&] { return ReadBmp24(program.CaptureFile(), bitmap); }));
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), bitmap.width);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), bitmap.height);
+    EXPECT_EQ(PatternColour(100, 75, 36), bitmap.At(500, 175)) << "the screen, not a black picture";
+}
+
 TEST_F(SettingsDialog, ZeroIntervalStopsTimedChanges)
 {
     StoreSettings(1000, 0);

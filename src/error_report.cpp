@@ -6,7 +6,10 @@ void ReportLastError(const char *caption, int flags, UINT extraStyle)
         caption = PROGRAM_NAME;
     DWORD code = GetLastError();
     char *text = NULL;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
+    // Without IGNORE_INSERTS a text with "%1" would read arguments that were
+    // never given; the text is shown with its placeholders instead.
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                      | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                   (char *)&text, 0, NULL);
     // A code without system text passes silently: there is nothing useful to show.

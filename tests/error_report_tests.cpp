@@ -25,9 +25,13 @@ TEST_F(ErrorReport, ShowsTheSystemTextOfTheLastErrorUnderTheStepsName)
 {
     SetLastError(ERROR_ACCESS_DENIED);
     ReportLastError("SetTimer");
-    ASSERT_EQ(1u, boxes.Seen().size());
+    // A text with an insert ("%1 ...") is shown with its placeholder.
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    ReportLastError("CreateProcess");
+    ASSERT_EQ(2u, boxes.Seen().size());
     EXPECT_EQ("SetTimer", boxes.Seen()[0].caption);
     EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), boxes.Seen()[0].text);
+    EXPECT_NE(std::string::npos, boxes.Seen()[1].text.find("%1")) << boxes.Seen()[1].text;
 }
 
 TEST_F(ErrorReport, CodeWithoutSystemTextShowsNothingAndReturns)

@@ -27,6 +27,9 @@ const char *NextStoredFile(HWND window)
     if (StoreSearch == INVALID_HANDLE_VALUE) {
         StoreSearch = FindFirstFileA(StorePattern, &found);
         if (StoreSearch == INVALID_HANDLE_VALUE) {
+            // The file cycled last may be gone, and the user's wallpaper put
+            // back since: nothing is what an empty store has to show.
+            CycledFilePath[0] = '\0';
             OnEmptyStore(window);
             return CycledFilePath;
         }

@@ -48,6 +48,18 @@ static void SetDword(HKEY key, const char *name, DWORD value)
         ReportRegistryError("RegSetValueEx", status);
 }
 
+// The interval in milliseconds of the minutes and seconds as the dialog shows
+// them, unsigned. One beyond the longest a timer takes becomes the longest
+// whole number of seconds it does take: cut to 32 bits, it could come out as
+// a few milliseconds.
+DWORD ChangeInterval(const SettingsRecord &settings)
+{
+    ULONGLONG milliseconds = 1000ull * ((DWORD)settings.Seconds + 60ull * (DWORD)settings.Minutes);
+    if (milliseconds > USER_TIMER_MAXIMUM)
+        milliseconds = USER_TIMER_MAXIMUM / 1000 * 1000;
+    return (DWORD)milliseconds;
+}
+
 static void TransferSettings(SettingsRecord &settings, bool load)
 {
     HKEY key = OpenUserKey(SettingsKeyName);
@@ -63,8 +75,7 @@ static void TransferSettings(SettingsRecord &settings, bool load)
         if (!QueryLong(key, "Mode", settings.Mode))
             settings.Mode = ModeCaptureDesktop;
     } else {
-        DWORD seconds = (DWORD)settings.Seconds + 60u * (DWORD)settings.Minutes;
-        SetDword(key, "Timer", 1000u * seconds);
+        SetDword(key, "Timer", ChangeInterval(settings));
         SetDword(key, "Mode", (DWORD)settings.Mode);
     }
     if (key != NULL)

@@ -40,6 +40,7 @@ bool DeriveStorePaths(const char *modulePath);
 // settings_store
 extern SettingsRecord ChangeSettings;
 extern char UserWallpaper[MAX_PATH];     // the wallpaper set when this copy started
+DWORD ChangeInterval(const SettingsRecord &settings);
 void LoadSettings(SettingsRecord &settings);
 void SaveSettings(SettingsRecord &settings);
 void ReadSystemWallpaper(char *buffer);

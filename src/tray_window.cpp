@@ -14,10 +14,7 @@ void ApplyWallpaper(const char *path)
 
 void ScheduleChangeTimer(HWND window, bool stop)
 {
-    // Modulo 2^32, as the stored "Timer" value is computed.
-    UINT seconds = (UINT)ChangeSettings.Seconds + 60u * (UINT)ChangeSettings.Minutes;
-    UINT interval = 1000u * seconds;
-    // An interval that wraps to 0 would make SetTimer fire as fast as it can.
+    UINT interval = ChangeInterval(ChangeSettings);
     if (stop || interval == 0) {
         KillTimer(window, CHANGE_TIMER_ID);
         return;

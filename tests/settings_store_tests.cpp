@@ -144,7 +144,9 @@ INSTANTIATE_TEST_SUITE_P(Table, SavedSettings, ::testing::Values(
     SaveCase{ 0, 30, ModeCaptureDesktop, 30000 },
     SaveCase{ 2000, 0, ModeCaptureNewWindow, 120000000 },
     SaveCase{ 0, 0, 5, 0 },
-    SaveCase{ -35791, -23, 0, 0x80000000u + 648 }));
+    // Beyond the longest timer: the longest whole number of seconds it takes.
+    SaveCase{ 71583, 0, 0, 2147483000 },
+    SaveCase{ -35791, -23, 0, 2147483000 }));
 
 class SystemWallpaper : public ::testing::Test {
 protected:

@@ -71,13 +71,17 @@ TEST_F(ChangeTimer, ZeroIntervalDisarmsAnArmedTimer)
     EXPECT_FALSE(TimerArmed(window));
 }
 
-TEST_F(ChangeTimer, IntervalThatWrapsToZeroIsNotArmed)
+TEST_F(ChangeTimer, IntervalBeyondTheLongestTimerGetsTheLongest)
 {
-    // 1000 x (60 x 8947848 + 32) = 1000 x 2^29, which is 0 modulo 2^32:
-    // SetTimer(0) would fire as fast as the system allows.
+    // Cut to 32 bits, 214748 min 22 s would be a 112 ms timer, and
+    // 8947848 min 32 s (1000 x 2^32 ms) none at all.
+    Interval(214748, 22);
+    ScheduleChangeTimer(window, false);
+    EXPECT_FALSE(TickArrivesWithin(1000));
+    EXPECT_TRUE(TimerArmed(window));
     Interval(8947848, 32);
     ScheduleChangeTimer(window, false);
-    EXPECT_FALSE(TimerArmed(window));
+    EXPECT_TRUE(TimerArmed(window));
 }
 
 TEST_F(ChangeTimer, StopDisarmsWhateverTheInterval)

@@ -1,8 +1,16 @@
 #include "tessmere.h"
 
 #include <shellapi.h>
+#include <wtsapi32.h>
 
-static HMENU TrayMenu;  // menu 102, from WM_CREATE to WM_DESTROY
+static HMENU TrayMenu;              // menu 102, from WM_CREATE to WM_DESTROY
+static HMODULE SessionLibrary;      // wtsapi32.dll while the window hears of session changes
+static bool SessionLocked;          // from WTS_SESSION_LOCK to WTS_SESSION_UNLOCK
+static bool SessionDisconnected;    // from a console or remote disconnect to a connect
+static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
+
+typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
+typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
 
 void ApplyWallpaper(const char *path)
 {
@@ -23,10 +31,46 @@ void ScheduleChangeTimer(HWND window, bool stop)
         ReportLastError("SetTimer");
 }
 
+// wtsapi32.dll is not among the DLLs that Windows always takes from the
+// system folder: asked for by name, a copy beside the executable (say, in
+// Downloads) would be loaded instead.
+static void WatchSession(HWND window)
+{
+    char directory[MAX_PATH];
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !JoinPath(path, NULL, directory, "wtsapi32.dll", NULL))
+        return;
+    SessionLibrary = LoadLibraryA(path);
+    if (SessionLibrary == NULL)
+        return;
+    RegisterSessionFunction watch = (RegisterSessionFunction)(void *)GetProcAddress(
+        SessionLibrary, "WTSRegisterSessionNotification");
+    // Windows may refuse early in sign-in, when a Startup shortcut starts the
+    // program; it then runs on without pausing, as it did before.
+    if (watch == NULL || !watch(window, NOTIFY_FOR_THIS_SESSION)) {
+        FreeLibrary(SessionLibrary);
+        SessionLibrary = NULL;
+    }
+}
+
+static void UnwatchSession(HWND window)
+{
+    if (SessionLibrary == NULL)
+        return;
+    UnregisterSessionFunction unwatch = (UnregisterSessionFunction)(void *)GetProcAddress(
+        SessionLibrary, "WTSUnRegisterSessionNotification");
+    if (unwatch != NULL)
+        unwatch(window);
+    FreeLibrary(SessionLibrary);
+    SessionLibrary = NULL;
+}
+
 static void OnCreate(HWND window)
 {
     TrayMenu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDR_TRAYMENU));
     ScheduleChangeTimer(window, false);
+    WatchSession(window);
 }
 
 static void OnDestroy(HWND window)
@@ -36,8 +80,57 @@ static void OnDestroy(HWND window)
         TrayMenu = NULL;
     }
     ScheduleChangeTimer(window, true);
+    UnwatchSession(window);
     CloseStoreSearch();
     PostQuitMessage(0);
+}
+
+static void OnSessionChange(WPARAM change)
+{
+    switch (change) {
+    case WTS_SESSION_LOCK:
+        SessionLocked = true;
+        break;
+    case WTS_SESSION_UNLOCK:
+        SessionLocked = false;
+        break;
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+        SessionDisconnected = true;
+        break;
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+        SessionDisconnected = false;
+        break;
+    }
+}
+
+// No one sees the desktop of a locked or disconnected session, and its screen
+// cannot be read then. A change whose report still waits for the user would
+// be joined by one more box at every tick.
+static bool TimedChangeMayStart()
+{
+    return !SessionLocked && !SessionDisconnected && !TimedChangeUnderWay;
+}
+
+static void RunTimedCapture()
+{
+    if (!TimedChangeMayStart())
+        return;
+    TimedChangeUnderWay = true;
+    if (CaptureToFile(ChangeSettings.Mode))
+        ApplyWallpaper(NULL);
+    TimedChangeUnderWay = false;
+}
+
+static void RunTimedCycle(HWND window)
+{
+    TimedChangeUnderWay = true;
+    // An empty store gives an empty path, which would remove the user's wallpaper.
+    const char *path = NextStoredFile(window);
+    if (path[0] != '\0')
+        ApplyWallpaper(path);
+    TimedChangeUnderWay = false;
 }
 
 static void ShowTrayMenu(HWND window)
@@ -70,15 +163,13 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
                             SettingsDialogProc, 0) == IDOK)
             ScheduleChangeTimer(window, false);
         return 0;
-    case IDM_CAPTURE: {
+    case IDM_CAPTURE:
         // The tray menu sends a high word of 0; the change timer posts 1.
-        LONG mode = ModeCaptureDesktop;
         if (HIWORD(wParam) != 0)
-            mode = ChangeSettings.Mode;
-        if (CaptureToFile(mode))
+            RunTimedCapture();
+        else if (CaptureToFile(ModeCaptureDesktop))
             ApplyWallpaper(NULL);
         return 0;
-    }
     case IDM_RESTORE:
         ApplyWallpaper(UserWallpaper);
         return 0;
@@ -96,8 +187,11 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
 }
 
+// A skipped tick leaves the timer as it is, so that it keeps its rhythm.
 static void OnTimer(HWND window)
 {
+    if (!TimedChangeMayStart())
+        return;
     ScheduleChangeTimer(window, true);
     switch (ChangeSettings.Mode) {
     case ModeCaptureDesktop:
@@ -106,21 +200,18 @@ static void OnTimer(HWND window)
         // Posted, so that the timer is re-armed before a capture's message box can hold things up.
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CAPTURE, 1), 0);
         break;
-    case ModeCycleFiles: {
-        // An empty store before any file was found gives an empty path, which
-        // would remove the user's wallpaper.
-        const char *path = NextStoredFile(window);
-        if (path[0] != '\0')
-            ApplyWallpaper(path);
+    case ModeCycleFiles:
+        RunTimedCycle(window);
         break;
-    }
     }
     ScheduleChangeTimer(window, false);
 }
 
+// Any program may send the message while the shell still holds the icon,
+// which then only needs bringing up to date.
 static void OnTaskbarCreated()
 {
-    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon))
+    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon) && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
         ReportLastError("Shell_NotifyIcon");
 }
 
@@ -145,6 +236,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnCommand(window, wParam, lParam);
     case WM_TIMER:
         OnTimer(window);
+        return 0;
+    case WM_WTSSESSION_CHANGE:
+        OnSessionChange(wParam);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -150,6 +150,48 @@ TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+TEST_F(TimedChange, AChangeThatFailsAtEveryTickKeepsOneReportOpen)
+{
+    StoreSettings(1000, 0);
+    boxes.SetPressing(false);
+    Start();
+    // A file where the store folder should be: every capture fails.
+    RemoveTree(program.StoreDirectory());
+    ASSERT_TRUE(WriteText(program.StoreDirectory(), "not a folder"));
+    size_t most = 0;
+    auto countOpen = [&] { most = std::max(most, boxes.OpenBoxes().size()); return false; };
+    WaitUntil(countOpen, 5000);
+    std::vector<HWND> open = boxes.OpenBoxes();
+    EXPECT_EQ(1u, most);
+    ASSERT_EQ(1u, open.size());
+    EXPECT_EQ("CreateFile", WindowText(open[0]));
+    PressOk(open[0]);
+    most = 0;
+    WaitUntil(countOpen, 3000);
+    EXPECT_LE(most, 1u) << "after OK the next tick may report again, once";
+    EXPECT_TRUE(IsRunning(program));
+}
+
+TEST_F(TimedChange, NoneWhileTheSessionIsLockedOrAway)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
+    auto session = [&](WPARAM change) {
+        PostMessageA(program.window, WM_WTSSESSION_CHANGE, change, 0);
+    };
+    session(WTS_SESSION_LOCK);
+    PumpMessages(1500);         // a capture already asked for may still run
+    EXPECT_FALSE(CaptureRewrittenWithin(2500)) << "locked";
+    // Back at the console, but still locked.
+    session(WTS_CONSOLE_DISCONNECT);
+    session(WTS_CONSOLE_CONNECT);
+    EXPECT_FALSE(CaptureRewrittenWithin(2500)) << "reconnected while locked";
+    session(WTS_SESSION_UNLOCK);
+    EXPECT_TRUE(CaptureRewrittenWithin(5000));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 class Restore : public CaptureProgramTest {};
 
 TEST_F(Restore, PutsBackTheWallpaperThatWasSetWhenTheProgramStarted)

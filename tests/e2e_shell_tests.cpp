@@ -176,18 +176,16 @@ TEST_F(ShellRestart, TaskbarCreatedBringsBackTheLostIcon)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
-TEST_F(ShellRestart, AnIconThatCannotBeAddedIsReportedAndTheProgramGoesOn)
+TEST_F(ShellRestart, TaskbarCreatedWhileTheIconIsThereKeepsItQuietly)
 {
     Start();
-    // The shell still holds the icon, so adding it once more fails.
+    // Any program may send the message while the shell still holds the icon.
     PostMessageA(program.window, TaskbarCreated(), 0, 0);
-    ASSERT_TRUE(boxes.WaitForCount(1));
-    EXPECT_EQ("Shell_NotifyIcon", boxes.Seen()[0].caption);
-    EXPECT_TRUE(IsRunning(program));
+    PumpMessages(1000);
+    EXPECT_TRUE(boxes.Seen().empty());
     EXPECT_TRUE(TrayIconPresent());
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
     EXPECT_EQ(0u, ExitCode());
-    EXPECT_EQ(1u, boxes.Seen().size());
 }
 
 class Exit : public ProgramTest {};

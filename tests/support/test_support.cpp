@@ -338,7 +338,8 @@ std::string Trimmed(const std::string &text)
 std::string SystemText(DWORD code)
 {
     char *text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                       | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                    MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (char *)&text, 0, nullptr);
     std::string result = text != nullptr ? Trimmed(text) : std::string();
     LocalFree(text);
@@ -578,6 +579,33 @@ void BoxWatcher::SetProcess(DWORD processId)
     processId_ = processId;
 }
 
+void BoxWatcher::SetPressing(bool pressing)
+{
+    pressing_ = pressing;
+}
+
+static BOOL CALLBACK CollectOpenBox(HWND window, LPARAM parameter)
+{
+    auto *query = (std::pair<DWORD, std::vector<HWND>> *)parameter;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == query->first && IsWindowVisible(window) && IsMessageBox(window))
+        query->second.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> BoxWatcher::OpenBoxes()
+{
+    std::pair<DWORD, std::vector<HWND>> query(processId_, {});
+    EnumWindows(CollectOpenBox, (LPARAM)&query);
+    return query.second;
+}
+
+void PressOk(HWND box)
+{
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+}
+
 std::vector<SeenBox> BoxWatcher::Seen()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -629,8 +657,8 @@ BOOL CALLBACK BoxWatcher::OnWindow(HWND window, LPARAM self)
         watcher->seen_.push_back(box);
     }
     watcher->handled_.push_back(window);
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 (LPARAM)GetDlgItem(window, IDOK));
+    if (watcher->pressing_)
+        PressOk(window);
     return TRUE;
 }
 

@@ -125,6 +125,10 @@ public:
     bool WaitForCount(size_t count, DWORD timeoutMs = 10000);
     void Clear();
     void SetProcess(DWORD processId);
+    // Leaves the boxes open, or presses OK again in those that come next.
+    void SetPressing(bool pressing);
+    // The boxes of the process that are open now.
+    std::vector<HWND> OpenBoxes();
 
 private:
     void Run();
@@ -133,6 +137,7 @@ private:
 
     std::atomic<DWORD> processId_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> pressing_{true};
     std::mutex mutex_;
     std::vector<SeenBox> seen_;
     std::vector<HWND> handled_;
@@ -140,6 +145,7 @@ private:
 };
 
 bool IsMessageBox(HWND window);
+void PressOk(HWND box);
 std::string MessageBoxText(HWND window);
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);

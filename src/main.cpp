@@ -242,12 +242,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (!AddTrayIcon(window))
         return 0;
 
-    // GetMessage gives -1 on failure; ending the loop then beats spinning on it.
+    // GetMessage gives -1 on failure; ending the loop then beats spinning on
+    // it, and the message then holds nothing that could be an exit code.
     MSG message = {};
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageA(&message, NULL, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
-    return (int)message.wParam;
+    return got == 0 ? (int)message.wParam : 0;
 }

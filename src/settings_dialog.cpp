@@ -43,14 +43,17 @@ static void OnOk(HWND dialog)
 
 static void ImportDroppedFile(HDROP drop, UINT index)
 {
+    UINT length = DragQueryFileA(drop, index, NULL, 0);
     // A longer path would arrive cut short and name some other file.
-    if (DragQueryFileA(drop, index, NULL, 0) >= MAX_PATH) {
+    if (length >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError(NULL);
         return;
     }
     char source[MAX_PATH];
-    DragQueryFileA(drop, index, source, MAX_PATH);
+    // No name at all: there is nothing to copy, and the buffer would be read unwritten.
+    if (length == 0 || DragQueryFileA(drop, index, source, MAX_PATH) == 0)
+        return;
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(source, &found);

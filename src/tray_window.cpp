@@ -123,6 +123,7 @@ static void OnTimer(HWND window)
 
 static void OnTaskbarCreated()
 {
+    ReloadTrayIcon();   // the display may have been scaled since the icon was added
     if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon))
         ReportLastError("Shell_NotifyIcon");
 }

@@ -119,14 +119,14 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST_F(Executable, IconGroupHoldsA32And16PixelImageOf16Colours)
+TEST_F(Executable, IconGroupHoldsSixSizesOf16Colours)
 {
     HRSRC found = FindResourceExA(module, (LPCSTR)RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP),
                                   MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
     ASSERT_NE(nullptr, found);
     const BYTE *group = (const BYTE *)LockResource(LoadResource(module, found));
     WORD count = *(const WORD *)(group + 4);
-    ASSERT_EQ(2, count);
+    ASSERT_EQ(6, count);
     std::set<int> sizes;
     for (int i = 0; i < count; i++) {
         const IconGroupEntry *entry = (const IconGroupEntry *)(group + 6 + 14 * i);
@@ -142,7 +142,8 @@ TEST_F(Executable, IconGroupHoldsA32And16PixelImageOf16Colours)
         EXPECT_EQ(entry->width, header->biWidth);
         sizes.insert(entry->width);
     }
-    EXPECT_EQ((std::set<int>{ 16, 32 }), sizes);
+    // 16 and 32 at 100 %, 20 and 40 at 125 %, 24 and 48 at 150 % display scale.
+    EXPECT_EQ((std::set<int>{ 16, 20, 24, 32, 40, 48 }), sizes);
     HICON large = (HICON)LoadImageA(module, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 32, 32, 0);
     EXPECT_NE(nullptr, large);
     DestroyIcon(large);

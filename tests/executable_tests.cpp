@@ -1,5 +1,5 @@
 // What the built Tessmere.exe is: a 32-bit GUI program importing only the
-// system's DLLs, with its Japanese menu and its icons.
+// system's DLLs, with its Japanese and English menus and its icons.
 #include "resource.h"
 
 #include "program.h"
@@ -60,6 +60,30 @@ protected:
         return names;
     }
 
+    // The menu that LoadMenu gives this process, which must be the one of the
+    // language given, item by item.
+    void ExpectTrayMenu(WORD language, const wchar_t *popupText, const wchar_t *const (&texts)[6])
+    {
+        ASSERT_NE(nullptr, FindResourceExA(module, (LPCSTR)RT_MENU, MAKEINTRESOURCEA(IDR_TRAYMENU),
+                                           language));
+        HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDR_TRAYMENU));
+        ASSERT_NE(nullptr, menu);
+        wchar_t text[64];
+        ASSERT_EQ(1, GetMenuItemCount(menu));
+        GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+        EXPECT_STREQ(popupText, text);
+        HMENU popup = GetSubMenu(menu, 0);
+        // The command numbers are fixed: other programs and the tests send them.
+        const UINT ids[6] = { 40002, 40005, 40004, 40006, 40007, 40003 };
+        ASSERT_EQ(6, GetMenuItemCount(popup));
+        for (int i = 0; i < 6; i++) {
+            EXPECT_EQ(ids[i], GetMenuItemID(popup, i));
+            GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+            EXPECT_STREQ(texts[i], text);
+        }
+        DestroyMenu(menu);
+    }
+
     std::vector<uint8_t> image;
     HMODULE module = nullptr;
 };
@@ -87,27 +111,16 @@ TEST_F(Executable, ImportsOnlySystemDllsAndMsvcrt)
 
 TEST_F(Executable, TrayMenuIsJapaneseInTheDesignedOrder)
 {
-    ASSERT_NE(nullptr, FindResourceExA(module, (LPCSTR)RT_MENU, MAKEINTRESOURCEA(IDR_TRAYMENU),
-                                       MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)));
-    HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDR_TRAYMENU));
-    ASSERT_NE(nullptr, menu);
-    wchar_t text[64];
-    ASSERT_EQ(1, GetMenuItemCount(menu));
-    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-    EXPECT_STREQ(L"ファイル", text);
-    HMENU popup = GetSubMenu(menu, 0);
-    // The command numbers are fixed: other programs and the tests send them.
-    struct { UINT id; const wchar_t *text; } items[] = {
-        { 40002, L"設定" }, { 40005, L"撮影" }, { 40004, L"復旧" },
-        { 40006, L"停止" }, { 40007, L"開く" }, { 40003, L"終了" },
-    };
-    ASSERT_EQ(6, GetMenuItemCount(popup));
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(items[i].id, GetMenuItemID(popup, i));
-        GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
-        EXPECT_STREQ(items[i].text, text);
-    }
-    DestroyMenu(menu);
+    ExpectTrayMenu(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), L"ファイル",
+                   { L"設定", L"撮影", L"復旧", L"停止", L"開く", L"終了" });
+}
+
+// Run under an English locale (tests/CMakeLists.txt), where the system's own
+// lookup must find the English menu.
+TEST_F(Executable, EnglishTrayMenuOutsideJapan)
+{
+    ExpectTrayMenu(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"File",
+                   { L"Settings", L"Capture", L"Restore", L"Stop", L"Open", L"Exit" });
 }
 
 #pragma pack(push, 2)

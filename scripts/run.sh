@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds Tessmere and starts it under 32-bit Wine in
-# code page 932: on the current X display, or on a virtual one when there is
-# none. Its icon appears in the notification area (on a bare X display, in
-# Wine's own tray window at the top left); a left click opens its menu.
+# code page 932: on the current X display, or, when there is none, in a Wine
+# desktop with a taskbar on a virtual one. Its icon appears in the
+# notification area; a left click opens its menu.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
@@ -10,9 +10,15 @@ source "$here/wine-env.sh"
 build_tessmere Tessmere
 
 export WINEPREFIX=${TESSMERE_PREFIX:-$BUILD_DIR/wineprefix-run}
+# On a bare X display the tray icon would sit alone in a corner and no
+# wallpaper would ever be drawn. A display of our own therefore gets a Wine
+# desktop with a taskbar, asked for on the command line: a registry setting
+# would carry over to later runs on a real display.
+desktop=
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-    open_wine_display
-    echo "Tessmere runs on the virtual display $DISPLAY. To look at it:"
+    desktop=1024x768
+    open_wine_display "${desktop}x24"
+    echo "Tessmere runs in a Wine desktop on the virtual display $DISPLAY. To look at it:"
     echo "  DISPLAY=$DISPLAY import -window root screen.png"
 fi
 prepare_prefix
@@ -26,4 +32,8 @@ fi
 mkdir -p "$BUILD_DIR/run"
 cp "$BUILD_DIR/Tessmere.exe" "$BUILD_DIR/run/Tessmere.exe"
 echo "Tessmere started from $BUILD_DIR/run; choose 終了 (Exit) in its tray menu to end it."
-wine "$BUILD_DIR/run/Tessmere.exe"
+if [ -n "$desktop" ]; then
+    wine explorer "/desktop=Tessmere,$desktop" "$BUILD_DIR/run/Tessmere.exe"
+else
+    wine "$BUILD_DIR/run/Tessmere.exe"
+fi

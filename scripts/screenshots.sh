@@ -3,7 +3,8 @@
 # the Japanese texts drawn by the IPA fonts: its tray menu popping up from the
 # taskbar of a Wine desktop, and its settings dialog. Clicks like a user, with
 # xdotool, in a prefix and on a display of its own. Writes
-# docs/tray-menu.png and docs/settings-dialog.png.
+# docs/tray-menu.png and docs/settings-dialog.png, and the English menu that
+# users outside Japan see, docs/tray-menu-en.png.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
@@ -28,7 +29,6 @@ convert -size 800x600 gradient:'#5b8db8-#1f3b57' -type TrueColor "BMP3:$work/wal
 wine reg add 'HKCU\Control Panel\Desktop' /v Wallpaper /d "$(winepath -w "$work/wallpaper.bmp")" \
     /f >/dev/null 2>&1
 wineserver -w
-start_wine_server
 
 fail() {
     echo "screenshots: $*" >&2
@@ -69,42 +69,50 @@ taskbar_top() {
                    print 400 + row }'
 }
 
+# Starts Tessmere in a Wine session of the locale given, whose language it
+# then speaks, clicks its tray icon like a user and writes the open menu to
+# the file given. The menu stays open, the pointer on its first item.
+picture_menu() {
+    export LANG=$1
+    start_wine_server
+    wine "$work/app/Tessmere.exe" >/dev/null 2>&1 </dev/null &
+
+    # The notification area is at the right end of the taskbar, where nothing
+    # but Tessmere's icon is drawn.
+    local icon=
+    for _ in $(seq 100); do
+        sleep 0.2
+        import -window root "$work/desktop.png"
+        top=$(taskbar_top "$work/desktop.png")
+        [ "$top" -lt 600 ] || continue
+        read -r width height x y < <(trimmed_box "$work/desktop.png" -crop "400x$((600 - top))+400+$top" +repage)
+        if [ "$width" -ge 8 ] && [ "$width" -le 48 ]; then
+            icon="$((400 + x + width / 2)) $((top + y + height / 2))"
+            break
+        fi
+    done
+    [ -n "$icon" ] || fail "no tray icon appeared"
+    settled_shot "$work/desktop.png"
+
+    # A real left click on the icon opens the menu; resting the pointer on its
+    # first item takes the icon's tip away and shows how a choice is highlighted.
+    read -r icon_x icon_y <<<"$icon"
+    xdotool mousemove "$icon_x" "$icon_y" click 1
+    sleep 1
+    settled_shot "$work/menu-open.png"
+    read -r menu_width menu_height menu_x menu_y < <(changed_box "$work/desktop.png" "$work/menu-open.png")
+    [ "$menu_height" -ge 60 ] || fail "no menu opened"
+    xdotool mousemove "$((menu_x + menu_width / 2))" "$((menu_y + 10))"
+    sleep 1
+    settled_shot "$work/menu.png"
+    read -r menu_width menu_height menu_x menu_y < <(changed_box "$work/desktop.png" "$work/menu.png")
+    local left=$((menu_x > 240 ? menu_x - 240 : 0))
+    local upper=$((menu_y > 40 ? menu_y - 40 : 0))
+    convert "$work/menu.png" -crop "$((800 - left))x$((600 - upper))+$left+$upper" +repage -strip "$2"
+}
+
 cp "$BUILD_DIR/Tessmere.exe" "$work/app/Tessmere.exe"
-wine "$work/app/Tessmere.exe" >/dev/null 2>&1 </dev/null &
-
-# The notification area is at the right end of the taskbar, where nothing but
-# Tessmere's icon is drawn.
-icon=
-for _ in $(seq 100); do
-    sleep 0.2
-    import -window root "$work/desktop.png"
-    top=$(taskbar_top "$work/desktop.png")
-    [ "$top" -lt 600 ] || continue
-    read -r width height x y < <(trimmed_box "$work/desktop.png" -crop "400x$((600 - top))+400+$top" +repage)
-    if [ "$width" -ge 8 ] && [ "$width" -le 48 ]; then
-        icon="$((400 + x + width / 2)) $((top + y + height / 2))"
-        break
-    fi
-done
-[ -n "$icon" ] || fail "no tray icon appeared"
-settled_shot "$work/desktop.png"
-
-# A real left click on the icon opens the menu; resting the pointer on its first
-# item takes the icon's tip away and shows how a choice is highlighted.
-read -r icon_x icon_y <<<"$icon"
-xdotool mousemove "$icon_x" "$icon_y" click 1
-sleep 1
-settled_shot "$work/menu-open.png"
-read -r menu_width menu_height menu_x menu_y < <(changed_box "$work/desktop.png" "$work/menu-open.png")
-[ "$menu_height" -ge 60 ] || fail "no menu opened"
-xdotool mousemove "$((menu_x + menu_width / 2))" "$((menu_y + 10))"
-sleep 1
-settled_shot "$work/menu.png"
-read -r menu_width menu_height menu_x menu_y < <(changed_box "$work/desktop.png" "$work/menu.png")
-left=$((menu_x > 240 ? menu_x - 240 : 0))
-upper=$((menu_y > 40 ? menu_y - 40 : 0))
-convert "$work/menu.png" -crop "$((800 - left))x$((600 - upper))+$left+$upper" +repage -strip \
-    "$docs/tray-menu.png"
+picture_menu ja_JP.UTF-8 "$docs/tray-menu.png"
 
 # Settings is the first item.
 xdotool click 1
@@ -118,4 +126,10 @@ convert "$work/dialog.png" \
     +repage -strip "$docs/settings-dialog.png"
 xdotool key Escape
 
-echo "screenshots: wrote $docs/tray-menu.png and $docs/settings-dialog.png"
+# The same program for a user outside Japan, in a session of its own: this one
+# ends with every Wine process of the prefix.
+wineserver -k
+picture_menu en_US.UTF-8 "$docs/tray-menu-en.png"
+xdotool key Escape
+
+echo "screenshots: wrote $docs/tray-menu.png, $docs/settings-dialog.png and $docs/tray-menu-en.png"

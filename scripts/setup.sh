@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Tessmere needs on Debian or
 # Ubuntu: the MinGW-w64 cross compiler, 32-bit Wine, a virtual X server, the
-# checking tools, GoogleTest's source, and the Japanese locale and font.
+# checking tools, GoogleTest's source, the Japanese and English locales and
+# the Japanese font.
 # Only what is missing is installed, so a second run is quick.
 set -euo pipefail
 
@@ -38,10 +39,17 @@ if [ "${#missing[@]}" -gt 0 ]; then
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
-    echo "setup: generating the ja_JP.UTF-8 locale"
-    as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+# Wine takes its ANSI code page and its interface language from the locale:
+# ja_JP.UTF-8 gives code page 932 and Japanese, en_US.UTF-8 1252 and English.
+generate=
+for wanted in ja_JP en_US; do
+    if ! locale -a 2>/dev/null | grep -qix "$wanted.utf8"; then
+        echo "setup: generating the $wanted.UTF-8 locale"
+        as_root sed -i "s/^# *\($wanted.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+        grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+        generate=yes
+    fi
+done
+if [ -n "$generate" ]; then
     as_root locale-gen >/dev/null
 fi

@@ -170,6 +170,23 @@ static bool PrepareStore()
     return true;
 }
 
+// The icon at the small size the display asks for now, which grows with its
+// scale. Not shared: the system keeps handing out a shared icon at the size it
+// was first loaded at.
+static HICON LoadSmallIcon(HINSTANCE instance)
+{
+    return (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
+                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
+}
+
+void ReloadTrayIcon()
+{
+    HICON previous = TrayIcon.hIcon;
+    TrayIcon.hIcon = LoadSmallIcon(AppInstance);
+    if (previous != NULL)
+        DestroyIcon(previous);
+}
+
 static bool RegisterMainWindowClass(HINSTANCE instance)
 {
     WNDCLASSEXA windowClass = {};
@@ -180,12 +197,11 @@ static bool RegisterMainWindowClass(HINSTANCE instance)
     windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
     windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     windowClass.lpszClassName = PROGRAM_NAME;
-    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hIconSm = LoadSmallIcon(instance);
     if (RegisterClassExA(&windowClass) == 0) {
         ReportLastError("RegisterClassEx");
         return false;
     }
-    TrayIcon.hIcon = windowClass.hIconSm;
     return true;
 }
 
@@ -197,6 +213,7 @@ static bool AddTrayIcon(HWND window)
     TrayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     TrayIcon.uCallbackMessage = WM_TRAYNOTIFY;
     lstrcpynA(TrayIcon.szTip, PROGRAM_NAME, sizeof TrayIcon.szTip);
+    ReloadTrayIcon();
     if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon)) {
         ReportLastError("Shell_NotifyIcon");
         return false;

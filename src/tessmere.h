@@ -36,6 +36,7 @@ bool SplitPath(const char *path, char *drive, char *directory, char *name);
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);
 bool DeriveStorePaths(const char *modulePath);
+void ReloadTrayIcon();                   // TrayIcon's own, at the small-icon size of the moment
 
 // settings_store
 extern SettingsRecord ChangeSettings;

@@ -211,6 +211,7 @@ static void OnTimer(HWND window)
 // which then only needs bringing up to date.
 static void OnTaskbarCreated()
 {
+    ReloadTrayIcon();   // the display may have been scaled since the icon was added
     if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon) && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
         ReportLastError("Shell_NotifyIcon");
 }

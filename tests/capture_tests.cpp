@@ -351,3 +351,35 @@ TEST_F(ScaledScreen, DesktopCaptureHoldsEveryPhysicalPixel)
     EXPECT_EQ(0, PixelsNotShown(ours, dump));
     EXPECT_TRUE(boxes.Seen().empty());
 }
+
+// The tray icon follows the display's scale. Loaded once as before the
+// display was scaled (a thread that is not DPI aware is told of 96 dots per
+// inch) and again when the tray is re-added, it must then have the small-icon
+// size of the scale, and the icon it replaced must be gone.
+TEST_F(ScaledScreen, TrayIconIsLoadedAgainAtTheSmallIconSizeOfTheScale)
+{
+    DWORD dpi = RequestedLogPixels();
+    ASSERT_NE(0u, dpi) << "the prefix does not scale the screen";
+    typedef HANDLE(WINAPI *SetContextFunction)(HANDLE);
+    auto setThreadContext = (SetContextFunction)(void *)GetProcAddress(
+        GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext");
+    ASSERT_NE(nullptr, setThreadContext);
+    AppInstance = GetModuleHandleA(nullptr);    // this test program carries the program's icons
+    const HANDLE unaware = (HANDLE)(INT_PTR)-1;
+    HANDLE previous = setThreadContext(unaware);
+    ReloadTrayIcon();
+    setThreadContext(previous);
+    HICON unscaled = TrayIcon.hIcon;
+    ReloadTrayIcon();
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(TrayIcon.hIcon, &info));
+    BITMAP colour = {};
+    GetObjectA(info.hbmColor, sizeof colour, &colour);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    EXPECT_EQ(MulDiv(16, dpi, 96), colour.bmWidth);
+    EXPECT_EQ(MulDiv(16, dpi, 96), colour.bmHeight);
+    EXPECT_FALSE(GetIconInfo(unscaled, &info)) << "the icon replaced is still there";
+    DestroyIcon(TrayIcon.hIcon);
+    TrayIcon.hIcon = nullptr;
+}

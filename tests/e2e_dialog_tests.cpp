@@ -63,6 +63,28 @@ TEST_F(SettingsDialog, ShowsTheCurrentModeAndIntervalInJapanese)
     EXPECT_TRUE(Closed());
 }
 
+// Run under an English locale (tests/CMakeLists.txt), as by a user outside
+// Japan: every label, read in template order, is the English one.
+TEST_F(SettingsDialog, EnglishTextsOutsideJapan)
+{
+    Start();
+    ASSERT_NE(nullptr, OpenSettings());
+    std::vector<std::string> labels;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassName(child) == "Button" || ClassName(child) == "Static")
+            labels.push_back(WindowText(child));
+    }
+    std::vector<std::string> expected = {
+        "Capture desktop", "Capture window", "Capture new window", "Stored files", "OK", "Cancel",
+        "min", "s", "Change wallpaper", "Interval", "1999/07/07 Ver 1.1.1 V.ELLORAN",
+    };
+    EXPECT_EQ(expected, labels);
+    EXPECT_EQ("Tessmere", WindowText(dialog));
+    Press(IDCANCEL);
+    EXPECT_TRUE(Closed());
+}
+
 TEST_F(SettingsDialog, ShowsNegativeStoredValuesAsUnsignedNumbers)
 {
     StoreSettings(0x80000000u, 0);

@@ -1,5 +1,5 @@
 // What the built Tessmere.exe is: a 32-bit GUI program importing only the
-// system's DLLs, with its Japanese menu and its icons.
+// system's DLLs, with its Japanese and English menus and its icons.
 #include "resource.h"
 
 #include "program.h"
@@ -60,6 +60,30 @@ protected:
         return names;
     }
 
+    // The menu that LoadMenu gives this process, which must be the one of the
+    // language given, item by item.
+    void ExpectTrayMenu(WORD language, const wchar_t *popupText, const wchar_t *const (&texts)[6])
+    {
+        ASSERT_NE(nullptr, FindResourceExA(module, (LPCSTR)RT_MENU, MAKEINTRESOURCEA(IDR_TRAYMENU),
+                                           language));
+        HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDR_TRAYMENU));
+        ASSERT_NE(nullptr, menu);
+        wchar_t text[64];
+        ASSERT_EQ(1, GetMenuItemCount(menu));
+        GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+        EXPECT_STREQ(popupText, text);
+        HMENU popup = GetSubMenu(menu, 0);
+        // The command numbers are fixed: other programs and the tests send them.
+        const UINT ids[6] = { 40002, 40005, 40004, 40006, 40007, 40003 };
+        ASSERT_EQ(6, GetMenuItemCount(popup));
+        for (int i = 0; i < 6; i++) {
+            EXPECT_EQ(ids[i], GetMenuItemID(popup, i));
+            GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+            EXPECT_STREQ(texts[i], text);
+        }
+        DestroyMenu(menu);
+    }
+
     std::vector<uint8_t> image;
     HMODULE module = nullptr;
 };
@@ -87,27 +111,16 @@ TEST_F(Executable, ImportsOnlySystemDllsAndMsvcrt)
 
 TEST_F(Executable, TrayMenuIsJapaneseInTheDesignedOrder)
 {
-    ASSERT_NE(nullptr, FindResourceExA(module, (LPCSTR)RT_MENU, MAKEINTRESOURCEA(IDR_TRAYMENU),
-                                       MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)));
-    HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDR_TRAYMENU));
-    ASSERT_NE(nullptr, menu);
-    wchar_t text[64];
-    ASSERT_EQ(1, GetMenuItemCount(menu));
-    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-    EXPECT_STREQ(L"ファイル", text);
-    HMENU popup = GetSubMenu(menu, 0);
-    // The command numbers are fixed: other programs and the tests send them.
-    struct { UINT id; const wchar_t *text; } items[] = {
-        { 40002, L"設定" }, { 40005, L"撮影" }, { 40004, L"復旧" },
-        { 40006, L"停止" }, { 40007, L"開く" }, { 40003, L"終了" },
-    };
-    ASSERT_EQ(6, GetMenuItemCount(popup));
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(items[i].id, GetMenuItemID(popup, i));
-        GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
-        EXPECT_STREQ(items[i].text, text);
-    }
-    DestroyMenu(menu);
+    ExpectTrayMenu(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), L"ファイル",
+                   { L"設定", L"撮影", L"復旧", L"停止", L"開く", L"終了" });
+}
+
+// Run under an English locale (tests/CMakeLists.txt), where the system's own
+// lookup must find the English menu.
+TEST_F(Executable, EnglishTrayMenuOutsideJapan)
+{
+    ExpectTrayMenu(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"File",
+                   { L"Settings", L"Capture", L"Restore", L"Stop", L"Open", L"Exit" });
 }
 
 #pragma pack(push, 2)
@@ -119,14 +132,14 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST_F(Executable, IconGroupHoldsA32And16PixelImageOf16Colours)
+TEST_F(Executable, IconGroupHoldsSixSizesOf16Colours)
 {
     HRSRC found = FindResourceExA(module, (LPCSTR)RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP),
                                   MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
     ASSERT_NE(nullptr, found);
     const BYTE *group = (const BYTE *)LockResource(LoadResource(module, found));
     WORD count = *(const WORD *)(group + 4);
-    ASSERT_EQ(2, count);
+    ASSERT_EQ(6, count);
     std::set<int> sizes;
     for (int i = 0; i < count; i++) {
         const IconGroupEntry *entry = (const IconGroupEntry *)(group + 6 + 14 * i);
@@ -142,7 +155,8 @@ TEST_F(Executable, IconGroupHoldsA32And16PixelImageOf16Colours)
         EXPECT_EQ(entry->width, header->biWidth);
         sizes.insert(entry->width);
     }
-    EXPECT_EQ((std::set<int>{ 16, 32 }), sizes);
+    // 16 and 32 at 100 %, 20 and 40 at 125 %, 24 and 48 at 150 % display scale.
+    EXPECT_EQ((std::set<int>{ 16, 20, 24, 32, 40, 48 }), sizes);
     HICON large = (HICON)LoadImageA(module, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 32, 32, 0);
     EXPECT_NE(nullptr, large);
     DestroyIcon(large);

@@ -221,8 +221,21 @@ static bool AddTrayIcon(HWND window)
     return true;
 }
 
+// A DLL planted beside the executable, in a downloads folder say, must never be
+// loaded in place of a system one. The call came with Windows 8 and update
+// KB2533623; where it is missing the program starts all the same.
+static void LoadDllsOnlyFromSystemFolder()
+{
+    typedef BOOL(WINAPI *SetDirectoriesFunction)(DWORD);
+    SetDirectoriesFunction setDirectories = (SetDirectoriesFunction)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDirectories != NULL)
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    LoadDllsOnlyFromSystemFolder();
     AppInstance = instance;
     LoadSettings(ChangeSettings);
 

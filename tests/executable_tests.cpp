@@ -161,3 +161,34 @@ TEST_F(Executable, IconGroupHoldsSixSizesOf16Colours)
     EXPECT_NE(nullptr, large);
     DestroyIcon(large);
 }
+
+// The exe that is released (the development build keeps its debug information).
+TEST_F(Executable, ReleaseBuildIsHardenedSmallAndHoldsNoBuildTimeOrPath)
+{
+    image = ReadBytes(WindowsPath(RELEASE_EXE));
+    const IMAGE_NT_HEADERS32 *headers = Headers();
+    ASSERT_NE(nullptr, headers);
+    WORD flags = headers->OptionalHeader.DllCharacteristics;
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    // Address space layout randomisation can move only an image that kept its relocations.
+    EXPECT_FALSE(headers->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    EXPECT_NE(0u, headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size);
+
+    EXPECT_EQ(0u, headers->FileHeader.TimeDateStamp);
+    EXPECT_EQ(0u, headers->FileHeader.PointerToSymbolTable);
+    EXPECT_EQ(0u, headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG].Size);
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
+    for (int i = 0; i < headers->FileHeader.NumberOfSections; i++, section++) {
+        std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
+        // GNU ld writes ".debug_info" and its kin as "/4", "/19", ... names from the string table.
+        EXPECT_TRUE(name.rfind(".debug", 0) != 0 && name[0] != '/') << "section " << name;
+    }
+    // This checkout, this build and the toolchain's own build and include folders.
+    std::string imageText(image.begin(), image.end());
+    for (const char *path : { SOURCE_ROOT, BUILD_ROOT, "/build", "/usr/" })
+        EXPECT_EQ(std::string::npos, imageText.find(path)) << path;
+
+    EXPECT_LE(image.size(), 48u * 1024);
+}

@@ -2,7 +2,7 @@
 # Installs what building, running and testing Tessmere needs on Debian or
 # Ubuntu: the MinGW-w64 cross compiler, 32-bit Wine, a virtual X server, the
 # checking tools, GoogleTest's source, the Japanese and English locales and
-# the Japanese font.
+# the Japanese font, and NSIS and zip for the release.
 # Only what is missing is installed, so a second run is quick.
 set -euo pipefail
 
@@ -13,6 +13,7 @@ packages=(
     fonts-ipafont-gothic
     googletest
     locales procps
+    nsis zip
     clang
 )
 

@@ -3,6 +3,7 @@
 #include "e2e_fixture.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 class StartUp : public ProgramTest {};
 
@@ -208,5 +209,107 @@ TEST_F(Exit, CloseFromElsewhereLeavesTheWallpaperInPlace)
     PostMessageA(program.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, ExitCode());
     EXPECT_EQ(otherWallpaper, CurrentWallpaper());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// The release installer as a user meets it: a silent install, Tessmere started
+// as a sign-in would start it, and a silent uninstall while it runs.
+class Installer : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        installed = JoinDir(JoinDir(ShellFolder(CSIDL_LOCAL_APPDATA), "Programs"), "Tessmere");
+        menuShortcut = JoinDir(ShellFolder(CSIDL_PROGRAMS), "Tessmere.lnk");
+        signInShortcut = JoinDir(ShellFolder(CSIDL_STARTUP), "Tessmere.lnk");
+    }
+    // Wine starts what the Startup folder holds with every new session of the
+    // prefix: nothing may stay behind for the next run of the suite.
+    void TearDown() override
+    {
+        ProgramTest::TearDown();
+        DeleteFileA(menuShortcut.c_str());
+        DeleteFileA(signInShortcut.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, UninstallKey);
+        RemoveTree(installed);
+    }
+    static std::string ShellFolder(int folder)
+    {
+        char path[MAX_PATH] = "";
+        SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path);
+        return path;
+    }
+    static bool RunToEnd(std::string commandLine, DWORD &exitCode)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return false;
+        bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return ended;
+    }
+
+    static constexpr const char *UninstallKey =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessmere";
+    std::string installed;
+    std::string menuShortcut;
+    std::string signInShortcut;
+};
+
+TEST_F(Installer, InstallsForTheUserAndUninstallsWhileItRunsKeepingPicturesAndSettings)
+{
+    std::string setup = WindowsPath(INSTALLER_EXE);
+    ASSERT_TRUE(FileExists(setup)) << setup << " was not built: makensis (Debian's nsis) is missing";
+    DWORD code = STILL_ACTIVE;
+    ASSERT_TRUE(RunToEnd("\"" + setup + "\" /S", code));
+    ASSERT_EQ(0u, code);
+    std::string exe = JoinDir(installed, "Tessmere.exe");
+    std::string uninstaller = JoinDir(installed, "Uninstall.exe");
+    EXPECT_TRUE(FileExists(exe));
+    EXPECT_TRUE(FileExists(menuShortcut));
+    EXPECT_TRUE(FileExists(signInShortcut));
+    EXPECT_EQ("Tessmere", ReadRegistryString(UninstallKey, "DisplayName"));
+    EXPECT_EQ("1.1.1", ReadRegistryString(UninstallKey, "DisplayVersion"));
+    EXPECT_EQ("Quillaby", ReadRegistryString(UninstallKey, "Publisher"));
+    EXPECT_EQ(exe, ReadRegistryString(UninstallKey, "DisplayIcon"));
+    EXPECT_EQ(installed, ReadRegistryString(UninstallKey, "InstallLocation"));
+    EXPECT_EQ("\"" + uninstaller + "\"", ReadRegistryString(UninstallKey, "UninstallString"));
+    std::string quietUninstall = ReadRegistryString(UninstallKey, "QuietUninstallString");
+    EXPECT_EQ("\"" + uninstaller + "\" /S", quietUninstall);
+    DWORD kilobytes = 0;
+    EXPECT_TRUE(ReadRegistryDword(UninstallKey, "EstimatedSize", kilobytes) && kilobytes > 0);
+
+    // Started as at sign-in, through the Startup shortcut, it runs from where it was installed.
+    ShellExecuteA(nullptr, nullptr, signInShortcut.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    program.window = WaitForWindow(0, "Tessmere", "Tessmere");
+    ASSERT_NE(nullptr, program.window);
+    GetWindowThreadProcessId(program.window, &program.process.dwProcessId);
+    program.process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION
+                                           | PROCESS_TERMINATE, FALSE, program.process.dwProcessId);
+    program.directory = installed;
+    boxes.SetProcess(program.process.dwProcessId);
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(); })) << "no tray icon";
+    EXPECT_TRUE(DirectoryExists(program.StoreDirectory()));
+    EXPECT_TRUE(SettingsKeyExists());
+    std::string picture = JoinDir(program.StoreDirectory(), "mine.bmp");
+    ASSERT_TRUE(WriteBmp24(picture, 8, 8, 0x123456));
+    SetCurrentWallpaper(otherWallpaper);
+
+    // The uninstaller goes on from a copy of itself and returns at once.
+    ASSERT_TRUE(RunToEnd(quietUninstall, code));
+    EXPECT_EQ(0u, ExitCode(20000));
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists(uninstaller); }, 20000));
+    EXPECT_FALSE(FileExists(exe));
+    EXPECT_FALSE(FileExists(menuShortcut));
+    EXPECT_FALSE(FileExists(signInShortcut));
+    EXPECT_EQ("<no key>", ReadRegistryString(UninstallKey, "DisplayName"));
+    EXPECT_TRUE(FileExists(picture));
+    EXPECT_TRUE(SettingsKeyExists());
     EXPECT_TRUE(boxes.Seen().empty());
 }

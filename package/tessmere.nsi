@@ -1,0 +1,155 @@
+; The per-user installer of Tessmere. CMake builds it with NSIS's makensis:
+;     makensis -INPUTCHARSET UTF8 -DVERSION=1.1.1 -DPROGRAM=<Tessmere.exe> -DOUTFILE=<setup.exe> tessmere.nsi
+; Tessmere keeps its store beside its executable, so it goes where the user can
+; write without elevation. Command line: /S installs silently, with the start
+; at sign-in unless /NOSTARTUP is given too.
+
+Unicode true
+SetCompressor /SOLID lzma
+; Installed files take the time of installation: the installer holds no build time.
+SetDateSave off
+RequestExecutionLevel user
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include Sections.nsh
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessmere"
+!define IDM_EXIT 40003
+!define SYNCHRONIZE 0x00100000
+!define EXIT_TIMEOUT_MS 15000
+
+Name "Tessmere"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Tessmere"
+BrandingText "Tessmere ${VERSION}"
+
+!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+; The first language is the one for every user who is not Japanese.
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "Japanese"
+
+LangString StartAtSignIn ${LANG_ENGLISH} "Start Tessmere when I sign in"
+LangString StartAtSignIn ${LANG_JAPANESE} "サインイン時に Tessmere を起動する"
+LangString AskingToExit ${LANG_ENGLISH} "Asking Tessmere to exit..."
+LangString AskingToExit ${LANG_JAPANESE} "Tessmere に終了を求めています..."
+LangString DidNotExit ${LANG_ENGLISH} "Tessmere is running and did not exit within 15 seconds of being asked to.$\r$\n$\r$\nChoose Exit in its tray menu, then try again. Nothing has been changed."
+LangString DidNotExit ${LANG_JAPANESE} "Tessmere が実行中で、終了を求めてから 15 秒以内に終了しませんでした。$\r$\n$\r$\nトレイメニューの「終了」を選んでから、もう一度お試しください。何も変更していません。"
+LangString ProgramInUse ${LANG_ENGLISH} "$INSTDIR\Tessmere.exe is still in use and cannot be replaced or removed.$\r$\n$\r$\nTry again in a moment. Nothing has been changed."
+LangString ProgramInUse ${LANG_JAPANESE} "$INSTDIR\Tessmere.exe が使用中のため、置き換えも削除もできません。$\r$\n$\r$\nしばらくしてから、もう一度お試しください。何も変更していません。"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Tessmere"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "Quillaby"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Tessmere ${VERSION} setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 1999 V.ELLORAN"
+
+; A running Tessmere is asked to end through its own Exit command, which puts
+; back the user's wallpaper. Its hidden main window is found by class, since
+; its settings dialog has the same title. Only the end of the process, not of
+; the window, frees the executable. If it does not end, nothing is touched.
+!macro DEFINE_END_RUNNING_TESSMERE un
+Function ${un}EndRunningTessmere
+    FindWindow $0 "Tessmere"
+    ${If} $0 = 0
+        Return
+    ${EndIf}
+    DetailPrint "$(AskingToExit)"
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1)'
+    System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2'
+    ${If} $2 P<> 0
+        System::Call 'user32::PostMessage(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0)'
+        System::Call 'kernel32::WaitForSingleObject(p r2, i ${EXIT_TIMEOUT_MS}) i .r3'
+        System::Call 'kernel32::CloseHandle(p r2)'
+        ${If} $3 = 0
+            Return
+        ${EndIf}
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "$(DidNotExit)" /SD IDOK
+    SetErrorLevel 2
+    Abort
+FunctionEnd
+!macroend
+!insertmacro DEFINE_END_RUNNING_TESSMERE ""
+!insertmacro DEFINE_END_RUNNING_TESSMERE "un."
+
+; Windows, and Wine for longer, may keep the executable locked for a moment
+; after its process has ended: keep trying for five seconds.
+!macro DEFINE_REMOVE_PROGRAM un
+Function ${un}RemoveProgram
+    StrCpy $0 0
+    ${DoWhile} ${FileExists} "$INSTDIR\Tessmere.exe"
+        Delete "$INSTDIR\Tessmere.exe"
+        ${If} ${FileExists} "$INSTDIR\Tessmere.exe"
+            IntOp $0 $0 + 1
+            ${If} $0 > 50
+                MessageBox MB_OK|MB_ICONSTOP "$(ProgramInUse)" /SD IDOK
+                SetErrorLevel 2
+                Abort
+            ${EndIf}
+            Sleep 100
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+!macroend
+!insertmacro DEFINE_REMOVE_PROGRAM ""
+!insertmacro DEFINE_REMOVE_PROGRAM "un."
+
+Section "Tessmere" SectionProgram
+    SectionIn RO
+    Call EndRunningTessmere
+    Call RemoveProgram
+    SetOutPath "$INSTDIR"
+    File "/oname=Tessmere.exe" "${PROGRAM}"
+    WriteUninstaller "$INSTDIR\Uninstall.exe"
+    CreateShortcut "$SMPROGRAMS\Tessmere.lnk" "$INSTDIR\Tessmere.exe"
+    ; An earlier installation may have had the start at sign-in; the next section puts it back if chosen.
+    Delete "$SMSTARTUP\Tessmere.lnk"
+
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Tessmere"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Quillaby"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Tessmere.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    SectionGetSize ${SectionProgram} $0
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "$(StartAtSignIn)" SectionStartAtSignIn
+    CreateShortcut "$SMSTARTUP\Tessmere.lnk" "$INSTDIR\Tessmere.exe"
+SectionEnd
+
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/NOSTARTUP" $1
+    ${IfNot} ${Errors}
+        !insertmacro UnselectSection ${SectionStartAtSignIn}
+    ${EndIf}
+FunctionEnd
+
+; What belongs to the user stays: the settings key Software\Quillaby\Tessmere,
+; which a portable copy shares, and every picture in the store. Only Tessmere's
+; own capture goes, and the store folder with it when nothing else is left.
+Section "Uninstall"
+    Call un.EndRunningTessmere
+    Call un.RemoveProgram
+    Delete "$SMPROGRAMS\Tessmere.lnk"
+    Delete "$SMSTARTUP\Tessmere.lnk"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    Delete "$INSTDIR\StoreWallPaper\Tessmere.bmp"
+    RMDir "$INSTDIR\StoreWallPaper"
+    Delete "$INSTDIR\Uninstall.exe"
+    RMDir "$INSTDIR"
+SectionEnd

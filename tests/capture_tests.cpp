@@ -16,6 +16,12 @@ protected:
         captureFile = JoinDir(directory, "Tessmere.bmp");
         lstrcpyA(CaptureFilePath, captureFile.c_str());
     }
+    // A capture that failed says why in a box, which the watcher has closed.
+    void TearDown() override
+    {
+        for (const SeenBox &box : boxes.Seen())
+            printf("message box %s: %s\n", box.caption.c_str(), box.text.c_str());
+    }
 
     std::string directory;
     std::string captureFile;

@@ -16,11 +16,13 @@ protected:
         captureFile = JoinDir(directory, "Tessmere.bmp");
         lstrcpyA(CaptureFilePath, captureFile.c_str());
     }
-    // A capture that failed says why in a box, which the watcher has closed.
+    // A capture that failed said why in a box, which the watcher has closed.
     void TearDown() override
     {
-        for (const SeenBox &box : boxes.Seen())
-            printf("message box %s: %s\n", box.caption.c_str(), box.text.c_str());
+        if (HasFailure()) {
+            for (const SeenBox &box : boxes.Seen())
+                printf("message box %s: %s\n", box.caption.c_str(), box.text.c_str());
+        }
     }
 
     std::string directory;
@@ -358,24 +360,16 @@ TEST_F(ScaledScreen, DesktopCaptureHoldsEveryPhysicalPixel)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
-// The tray icon follows the display's scale. Loaded once as before the
-// display was scaled (a thread that is not DPI aware is told of 96 dots per
-// inch) and again when the tray is re-added, it must then have the small-icon
-// size of the scale, and the icon it replaced must be gone.
+// The tray icon follows the display's scale: loaded again, as when the tray
+// is re-added, it has the small-icon size of the scale, and the icon it
+// replaced is gone.
 TEST_F(ScaledScreen, TrayIconIsLoadedAgainAtTheSmallIconSizeOfTheScale)
 {
     DWORD dpi = RequestedLogPixels();
     ASSERT_NE(0u, dpi) << "the prefix does not scale the screen";
-    typedef HANDLE(WINAPI *SetContextFunction)(HANDLE);
-    auto setThreadContext = (SetContextFunction)(void *)GetProcAddress(
-        GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext");
-    ASSERT_NE(nullptr, setThreadContext);
     AppInstance = GetModuleHandleA(nullptr);    // this test program carries the program's icons
-    const HANDLE unaware = (HANDLE)(INT_PTR)-1;
-    HANDLE previous = setThreadContext(unaware);
     ReloadTrayIcon();
-    setThreadContext(previous);
-    HICON unscaled = TrayIcon.hIcon;
+    HICON replaced = TrayIcon.hIcon;
     ReloadTrayIcon();
     ICONINFO info = {};
     ASSERT_TRUE(GetIconInfo(TrayIcon.hIcon, &info));
@@ -385,7 +379,7 @@ TEST_F(ScaledScreen, TrayIconIsLoadedAgainAtTheSmallIconSizeOfTheScale)
     DeleteObject(info.hbmMask);
     EXPECT_EQ(MulDiv(16, dpi, 96), colour.bmWidth);
     EXPECT_EQ(MulDiv(16, dpi, 96), colour.bmHeight);
-    EXPECT_FALSE(GetIconInfo(unscaled, &info)) << "the icon replaced is still there";
+    EXPECT_FALSE(GetIconInfo(replaced, &info)) << "the icon replaced is still there";
     DestroyIcon(TrayIcon.hIcon);
     TrayIcon.hIcon = nullptr;
 }

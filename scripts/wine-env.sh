@@ -24,24 +24,24 @@ build_tessmere() {
     cmake --build "$BUILD_DIR" -j "$(nproc)" "${targets[@]}"
 }
 
-# Starts Xvfb on the first free display with the given geometry (WxHxDEPTH)
-# and exports DISPLAY; XVFB_PID is the server's process.
+# Starts Xvfb on a free display with the given geometry (WxHxDEPTH) and
+# exports DISPLAY; XVFB_PID is the server's process. Xvfb picks the display
+# itself (-displayfd), so two runs started at once never share one.
 start_virtual_display() {
-    local geometry=${1:-1920x1080x24} number=90
-    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
-        number=$((number + 1))
-    done
-    Xvfb ":$number" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
+    local geometry=${1:-1920x1080x24} number_file number=
+    number_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
     XVFB_PID=$!
-    local waited=0
-    until [ -e "/tmp/.X11-unix/X$number" ]; do
+    for _ in $(seq 100); do
+        number=$(cat "$number_file")
+        [ -n "$number" ] && break
         sleep 0.1
-        waited=$((waited + 1))
-        if [ "$waited" -gt 100 ]; then
-            echo "Xvfb :$number did not start" >&2
-            return 1
-        fi
     done
+    rm -f "$number_file"
+    if [ -z "$number" ]; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
     export DISPLAY=":$number"
 }
 

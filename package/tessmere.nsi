@@ -1,5 +1,8 @@
 ; The per-user installer of Tessmere. CMake builds it with NSIS's makensis:
-;     makensis -INPUTCHARSET UTF8 -DVERSION=1.1.1 -DPROGRAM=<Tessmere.exe> -DOUTFILE=<setup.exe> tessmere.nsi
+;     makensis -INPUTCHARSET UTF8 "-XTarget x86-unicode" -DVERSION=1.1.1 -DBITS=32 \
+;              -DPROGRAM=<Tessmere.exe> -DOUTFILE=<setup.exe> tessmere.nsi
+; with amd64-unicode and 64 for the 64-bit build. Both install into the same
+; folder under the same uninstall entry, so that either replaces the other.
 ; Tessmere keeps its store beside its executable, so it goes where the user can
 ; write without elevation. Command line: /S installs silently, with the start
 ; at sign-in unless /NOSTARTUP is given too.
@@ -33,6 +36,11 @@ BrandingText "Tessmere ${VERSION}"
 ; The first language is the one for every user who is not Japanese.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "Japanese"
+
+; The caption says which build this is; the names it installs are the same in both.
+LangString SetupCaption ${LANG_ENGLISH} "Tessmere (${BITS}-bit) Setup"
+LangString SetupCaption ${LANG_JAPANESE} "Tessmere (${BITS}-bit) セットアップ"
+Caption "$(SetupCaption)"
 
 LangString StartAtSignIn ${LANG_ENGLISH} "Start Tessmere when I sign in"
 LangString StartAtSignIn ${LANG_JAPANESE} "サインイン時に Tessmere を起動する"

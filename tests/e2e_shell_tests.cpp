@@ -263,7 +263,7 @@ protected:
 
 TEST_F(Installer, InstallsForTheUserAndUninstallsWhileItRunsKeepingPicturesAndSettings)
 {
-    std::string setup = WindowsPath(INSTALLER_EXE);
+    std::string setup = WindowsPath(SETUP_EXE);
     ASSERT_TRUE(FileExists(setup)) << setup << " was not built: makensis (Debian's nsis) is missing";
     DWORD code = STILL_ACTIVE;
     ASSERT_TRUE(RunToEnd("\"" + setup + "\" /S", code));

@@ -1,5 +1,6 @@
-// What the built Tessmere.exe is: a 32-bit GUI program importing only the
-// system's DLLs, with its Japanese and English menus and its icons.
+// What the built Tessmere.exe is: a GUI program for the build's own machine
+// importing only the system's DLLs, with its Japanese and English menus and
+// its icons; and what is shipped, read as files.
 #include "resource.h"
 
 #include "program.h"
@@ -29,9 +30,17 @@ protected:
     {
         return offset + sizeof(T) <= image.size() ? (const T *)&image[offset] : nullptr;
     }
+    // PE32+ widens fields only after DllCharacteristics: the 32-bit form reads both up to there.
     const IMAGE_NT_HEADERS32 *Headers() const
     {
         return At<IMAGE_NT_HEADERS32>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    }
+    IMAGE_DATA_DIRECTORY Directory(int entry) const
+    {
+        const IMAGE_NT_HEADERS32 *headers = Headers();
+        if (headers->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+            return ((const IMAGE_NT_HEADERS64 *)headers)->OptionalHeader.DataDirectory[entry];
+        return headers->OptionalHeader.DataDirectory[entry];
     }
     // File offset of a relative virtual address, through the section table.
     size_t FileOffset(DWORD rva) const
@@ -48,7 +57,7 @@ protected:
     std::vector<std::string> ImportedDlls() const
     {
         std::vector<std::string> names;
-        DWORD rva = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        DWORD rva = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress;
         for (size_t at = FileOffset(rva);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             const IMAGE_IMPORT_DESCRIPTOR *import = At<IMAGE_IMPORT_DESCRIPTOR>(at);
             if (import == nullptr || import->Name == 0)
@@ -84,29 +93,70 @@ protected:
         DestroyMenu(menu);
     }
 
+    // A GUI program for the machine given, importing only the system's DLLs and msvcrt.dll.
+    void ExpectGuiProgramFor(WORD machine)
+    {
+        const IMAGE_NT_HEADERS32 *headers = Headers();
+        ASSERT_NE(nullptr, headers);
+        EXPECT_EQ((DWORD)IMAGE_NT_SIGNATURE, headers->Signature);
+        EXPECT_EQ(machine, headers->FileHeader.Machine);
+        EXPECT_EQ(machine == IMAGE_FILE_MACHINE_AMD64 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                                      : IMAGE_NT_OPTIONAL_HDR32_MAGIC,
+                  headers->OptionalHeader.Magic);
+        EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers->OptionalHeader.Subsystem);
+        std::set<std::string> allowed = { "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
+                                          "shell32.dll", "comctl32.dll", "msvcrt.dll" };
+        std::vector<std::string> imports = ImportedDlls();
+        ASSERT_FALSE(imports.empty());
+        for (const std::string &name : imports)
+            EXPECT_TRUE(allowed.count(name)) << "unexpected import " << name;
+        EXPECT_TRUE(std::count(imports.begin(), imports.end(), "msvcrt.dll"));
+    }
+
+    // A released exe and its installer, for the machine given, read as files.
+    void ExpectRelease(const char *exe, const char *setup, WORD machine, size_t mostKiB)
+    {
+        SCOPED_TRACE(exe);
+        image = ReadBytes(WindowsPath(setup));
+        ASSERT_GT(image.size(), 1024u) << setup;
+        EXPECT_EQ(machine, Headers()->FileHeader.Machine) << setup;
+        image = ReadBytes(WindowsPath(exe));
+        ASSERT_GT(image.size(), 1024u);
+        ExpectGuiProgramFor(machine);
+        const IMAGE_NT_HEADERS32 *headers = Headers();
+        WORD flags = headers->OptionalHeader.DllCharacteristics;
+        EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+        EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+        EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+        // Address space layout randomisation can move only an image that kept its relocations.
+        EXPECT_FALSE(headers->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+        EXPECT_NE(0u, Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size);
+
+        EXPECT_EQ(0u, headers->FileHeader.TimeDateStamp);
+        EXPECT_EQ(0u, headers->FileHeader.PointerToSymbolTable);
+        EXPECT_EQ(0u, Directory(IMAGE_DIRECTORY_ENTRY_DEBUG).Size);
+        const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
+        for (int i = 0; i < headers->FileHeader.NumberOfSections; i++, section++) {
+            std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
+            // GNU ld writes ".debug_info" and its kin as "/4", "/19", ... names from the string table.
+            EXPECT_TRUE(name.rfind(".debug", 0) != 0 && name[0] != '/') << "section " << name;
+        }
+        // This checkout, this build and the toolchain's own build and include folders.
+        std::string imageText(image.begin(), image.end());
+        for (const char *path : { SOURCE_ROOT, BUILD_ROOT, "/build", "/usr/" })
+            EXPECT_EQ(std::string::npos, imageText.find(path)) << path;
+
+        EXPECT_LE(image.size(), mostKiB * 1024);
+    }
+
     std::vector<uint8_t> image;
     HMODULE module = nullptr;
 };
 
-TEST_F(Executable, IsA32BitGuiProgram)
+// The tests are built for the program's own machine.
+TEST_F(Executable, IsAGuiProgramForTheBuildsOwnMachine)
 {
-    const IMAGE_NT_HEADERS32 *headers = Headers();
-    ASSERT_NE(nullptr, headers);
-    EXPECT_EQ((DWORD)IMAGE_NT_SIGNATURE, headers->Signature);
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, headers->FileHeader.Machine);
-    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, headers->OptionalHeader.Magic);
-    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers->OptionalHeader.Subsystem);
-}
-
-TEST_F(Executable, ImportsOnlySystemDllsAndMsvcrt)
-{
-    std::set<std::string> allowed = { "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
-                                      "shell32.dll", "comctl32.dll", "msvcrt.dll" };
-    std::vector<std::string> imports = ImportedDlls();
-    ASSERT_FALSE(imports.empty());
-    for (const std::string &name : imports)
-        EXPECT_TRUE(allowed.count(name)) << "unexpected import " << name;
-    EXPECT_TRUE(std::count(imports.begin(), imports.end(), "msvcrt.dll"));
+    ExpectGuiProgramFor(sizeof(void *) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
 }
 
 TEST_F(Executable, TrayMenuIsJapaneseInTheDesignedOrder)
@@ -162,33 +212,14 @@ TEST_F(Executable, IconGroupHoldsSixSizesOf16Colours)
     DestroyIcon(large);
 }
 
-// The exe that is released (the development build keeps its debug information).
-TEST_F(Executable, ReleaseBuildIsHardenedSmallAndHoldsNoBuildTimeOrPath)
+// What is released (the development build keeps its debug information). A
+// 64-bit build makes the 32-bit release too, which may not run on this host.
+TEST_F(Executable, ReleaseBuildsAreHardenedSmallAndHoldNoBuildTimeOrPath)
 {
-    image = ReadBytes(WindowsPath(RELEASE_EXE));
-    const IMAGE_NT_HEADERS32 *headers = Headers();
-    ASSERT_NE(nullptr, headers);
-    WORD flags = headers->OptionalHeader.DllCharacteristics;
-    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
-    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
-    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
-    // Address space layout randomisation can move only an image that kept its relocations.
-    EXPECT_FALSE(headers->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
-    EXPECT_NE(0u, headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size);
-
-    EXPECT_EQ(0u, headers->FileHeader.TimeDateStamp);
-    EXPECT_EQ(0u, headers->FileHeader.PointerToSymbolTable);
-    EXPECT_EQ(0u, headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG].Size);
-    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
-    for (int i = 0; i < headers->FileHeader.NumberOfSections; i++, section++) {
-        std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
-        // GNU ld writes ".debug_info" and its kin as "/4", "/19", ... names from the string table.
-        EXPECT_TRUE(name.rfind(".debug", 0) != 0 && name[0] != '/') << "section " << name;
-    }
-    // This checkout, this build and the toolchain's own build and include folders.
-    std::string imageText(image.begin(), image.end());
-    for (const char *path : { SOURCE_ROOT, BUILD_ROOT, "/build", "/usr/" })
-        EXPECT_EQ(std::string::npos, imageText.find(path)) << path;
-
-    EXPECT_LE(image.size(), 48u * 1024);
+    bool wide = sizeof(void *) == 8;
+    ExpectRelease(RELEASE_EXE, SETUP_EXE, wide ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386,
+                  wide ? 64 : 48);
+#ifdef I686_RELEASE_EXE
+    ExpectRelease(I686_RELEASE_EXE, I686_SETUP_EXE, IMAGE_FILE_MACHINE_I386, 48);
+#endif
 }

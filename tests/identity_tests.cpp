@@ -219,6 +219,9 @@ TEST_F(Manifest, DependsOnCommonControlsVersion6)
     }
     ASSERT_EQ(2u, identities.size());
     EXPECT_EQ(0u, identities[0].find("Quillaby.Tessmere")) << identities[0];
+    const char *machine = sizeof(void *) == 8 ? "amd64" : "x86";
+    EXPECT_NE(std::string::npos, identities[0].find("processorArchitecture=\"" + std::string(machine)))
+        << identities[0];
     EXPECT_EQ(0u, identities[1].find("Microsoft.Windows.Common-Controls")) << identities[1];
     EXPECT_NE(std::string::npos, identities[1].find("version=\"6.0.")) << identities[1];
 }

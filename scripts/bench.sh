@@ -3,8 +3,10 @@
 # a wallpaper change costs and what the program costs between changes: desktop
 # captures at 1920x1080 and at 1023x767 beside the screen copy alone, the file
 # write alone and xwd, the peak memory of a capture, and the running program's
-# CPU time over an idle minute. Runs under 32-bit Wine on virtual displays, with
-# a throwaway Wine prefix in the build directory. Prints figures, checks nothing.
+# CPU time over an idle minute. Runs under the Wine this host runs
+# (scripts/wine-env.sh says which; TESSMERE_ARCH picks the other build where
+# the host runs both) on virtual displays, with a throwaway Wine prefix in the
+# build directory. Prints figures, checks nothing.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"

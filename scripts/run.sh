@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds Tessmere and starts it under 32-bit Wine in
-# code page 932: on the current X display, or, when there is none, in a Wine
-# desktop with a taskbar on a virtual one. Its icon appears in the
-# notification area; a left click opens its menu.
+# Sets up what is missing, builds Tessmere for the Wine this host runs
+# (scripts/wine-env.sh says which) and starts it in code page 932: on the
+# current X display, or, when there is none, in a Wine desktop with a taskbar
+# on a virtual one. Its icon appears in the notification area; a left click
+# opens its menu.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds Tessmere and its soaks, and runs them under
-# 32-bit Wine on a virtual display, with a throwaway Wine prefix in the build
-# directory: two thousand captures in process (GDI handles, memory, the Wine
+# Sets up what is missing, builds Tessmere and its soaks for the Wine this host
+# runs (scripts/wine-env.sh says which), and runs them on a virtual display,
+# with a throwaway Wine prefix in the build directory: two thousand captures in process (GDI handles, memory, the Wine
 # server's descriptors), then the running program driven through more than two
 # thousand changes of every kind and ended through its tray menu. Fails when
 # something kept growing beyond its tolerance, the user's wallpaper was not put

@@ -1,10 +1,48 @@
-# Sourced by the run, test, bench and screenshot scripts: builds Tessmere and
-# prepares 32-bit Wine on a virtual X display, in code page 932.
+# Sourced by the run, test, bench and screenshot scripts: picks the build of
+# Tessmere that this host can run, builds it and prepares Wine for it on a
+# virtual X display, in code page 932. Prints one line that names the build
+# and why it was picked.
 
 TESSMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export BUILD_DIR=${BUILD_DIR:-$TESSMERE_ROOT/build}
 
-export WINEARCH=win32
+# The i686 build under 32-bit Wine where the host runs 32-bit code, the x86_64
+# build under 64-bit Wine where it does not; TESSMERE_ARCH forces one. The host
+# is probed once: the scripts started from here inherit the answer.
+export TESSMERE_HOST_ARCHITECTURES=${TESSMERE_HOST_ARCHITECTURES:-$("$TESSMERE_ROOT/scripts/host-architectures.sh")}
+if [ -z "${TESSMERE_ARCH:-}" ]; then
+    TESSMERE_ARCH=${TESSMERE_HOST_ARCHITECTURES%% *}
+    if [ "$TESSMERE_ARCH" = i686 ]; then
+        TESSMERE_ARCH_REASON="this host runs 32-bit code"
+    else
+        TESSMERE_ARCH_REASON="this host runs no 32-bit code"
+    fi
+fi
+case "$TESSMERE_ARCH" in
+    i686 | x86_64) ;;
+    *) echo "TESSMERE_ARCH must be i686 or x86_64, not $TESSMERE_ARCH" >&2; exit 1 ;;
+esac
+case " $TESSMERE_HOST_ARCHITECTURES " in
+    *" $TESSMERE_ARCH "*) ;;
+    *) echo "TESSMERE_ARCH=$TESSMERE_ARCH: this host runs no 32-bit code (/lib/ld-linux.so.2 cannot start); use TESSMERE_ARCH=x86_64" >&2
+       exit 1 ;;
+esac
+export TESSMERE_ARCH TESSMERE_ARCH_REASON=${TESSMERE_ARCH_REASON:-"chosen by TESSMERE_ARCH"}
+# The two builds never share a build directory, nor so a Wine prefix.
+export BUILD_DIR=${BUILD_DIR:-$TESSMERE_ROOT/build/$TESSMERE_ARCH}
+
+if [ "$TESSMERE_ARCH" = i686 ]; then
+    export WINEARCH=win32
+    echo "Tessmere: the i686 build under 32-bit Wine ($TESSMERE_ARCH_REASON)"
+else
+    # Debian's wine and wineboot always take the 32-bit loader when it is
+    # installed, even where it cannot run: call the 64-bit tools by name.
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+    wine() { "$WINELOADER" "$@"; }
+    wineboot() { "$WINELOADER" wineboot.exe "$@"; }
+    winepath() { "$WINELOADER" winepath.exe "$@"; }
+    wineserver() { "$WINESERVER" "$@"; }
+    echo "Tessmere: the x86_64 build under 64-bit Wine ($TESSMERE_ARCH_REASON)"
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # Never stop to offer the Mono or Gecko installers on a display nobody watches,
 # and keep the shortcuts that the installer test makes out of this machine's
@@ -17,7 +55,7 @@ unset LC_ALL LC_CTYPE
 # Configures the build directory and builds the given targets (all by default).
 build_tessmere() {
     cmake -S "$TESSMERE_ROOT" -B "$BUILD_DIR" \
-        -DCMAKE_TOOLCHAIN_FILE="$TESSMERE_ROOT/cmake/toolchain-mingw-i686.cmake" \
+        -DCMAKE_TOOLCHAIN_FILE="$TESSMERE_ROOT/cmake/toolchain-mingw-$TESSMERE_ARCH.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
     local targets=()
     for target in "$@"; do targets+=(--target "$target"); done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release of the current commit twice, each time with package.sh in
 # a fresh clone of its own, in folders of different names, and fails unless
-# Tessmere.exe, the zip and the installer come out byte for byte the same.
+# both Tessmere.exe, both zips and both installers come out byte for byte the
+# same.
 # Uncommitted changes are not part of it: commit first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +15,9 @@ for clone in "${clones[@]}"; do
     git clone --quiet --no-checkout "$root" "$clone"
     git -C "$clone" checkout --quiet --detach "$commit"
     "$clone/scripts/package.sh" >/dev/null
-    cp "$clone/build-package/release/Tessmere.exe" "$clone/dist/"
+    for arch in i686 x86_64; do
+        cp "$clone/build-package/$arch/release/Tessmere.exe" "$clone/dist/Tessmere-$arch.exe"
+    done
 done
 
 differ=0

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Sets up what is missing and builds the release from a clean build directory:
+# Sets up what is missing and builds the release from clean build directories:
 #     package.sh [DIST_DIR]        (dist/ by default)
-# writes Tessmere-<version>-win32.zip (Tessmere.exe and README.txt),
-# Tessmere-<version>-setup.exe (the per-user installer) and SHA256SUMS.
-# The same commit gives the same bytes in any folder at any time: the exe has
-# no time stamp, the installer keeps no file times, and the zip's times are
-# SOURCE_DATE_EPOCH, the last commit's time unless it is set.
+# writes, for 32-bit (win32, the i686 build) and 64-bit Windows (win64, the
+# x86_64 build), Tessmere-<version>-<platform>.zip (Tessmere.exe and
+# README.txt) and Tessmere-<version>-<platform>-setup.exe (the per-user
+# installer), and SHA256SUMS over all four. Nothing here runs Wine.
+# The same commit gives the same bytes in any folder at any time: the exes
+# have no time stamp, the installers keep no file times, and the zips' times
+# are SOURCE_DATE_EPOCH, the last commit's time unless it is set.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dist=${1:-$root/dist}
-build=$root/build-package
 "$root/scripts/setup.sh"
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -31,30 +32,39 @@ sign() {
     :
 }
 
-rm -rf "$build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTESSMERE_TESTS=OFF >/dev/null
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-cmake --build "$build" -j "$(nproc)" --target TessmereRelease >/dev/null
-sign "$build/release/Tessmere.exe"
-cmake --build "$build" --target installer >/dev/null
-setup=$build/release/Tessmere-$version-setup.exe
-sign "$setup"
+# Builds one architecture into build-package/ARCH and leaves its zip and
+# installer in dist.
+package() {
+    local arch=$1 platform=$2 build=$root/build-package/$1
+    rm -rf "$build"
+    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DTESSMERE_TESTS=OFF >/dev/null
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    cmake --build "$build" -j "$(nproc)" --target TessmereRelease >/dev/null
+    sign "$build/release/Tessmere.exe"
+    cmake --build "$build" --target installer >/dev/null
+    local setup=$build/release/Tessmere-$version-$platform-setup.exe
+    sign "$setup"
 
-# The zip: fixed file times (in UTC: zip stores local times), fixed modes, a
-# fixed order, and no extra fields with owners or times.
-stage=$build/zip
-mkdir -p "$stage"
-cp "$build/release/Tessmere.exe" "$stage/"
-# Notepad on every Windows reads a UTF-8 file with a byte order mark and CRLF.
-{ printf '\357\273\277'; sed 's/$/\r/' "$root/package/README.txt"; } >"$stage/README.txt"
-chmod 644 "$stage"/*
-touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
-zip_name=Tessmere-$version-win32.zip
-(cd "$stage" && TZ=UTC zip -q -X -D "$build/$zip_name" Tessmere.exe README.txt)
+    # The zip: fixed file times (in UTC: zip stores local times), fixed modes,
+    # a fixed order, and no extra fields with owners or times.
+    local stage=$build/zip zip_name=Tessmere-$version-$platform.zip
+    mkdir -p "$stage"
+    cp "$build/release/Tessmere.exe" "$stage/"
+    # Notepad on every Windows reads a UTF-8 file with a byte order mark and CRLF.
+    { printf '\357\273\277'; sed 's/$/\r/' "$root/package/README.txt"; } >"$stage/README.txt"
+    chmod 644 "$stage"/*
+    touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+    (cd "$stage" && TZ=UTC zip -q -X -D "$build/$zip_name" Tessmere.exe README.txt)
+    cp "$build/$zip_name" "$setup" "$dist/"
+    downloads+=("$zip_name" "$(basename "$setup")")
+}
 
 mkdir -p "$dist"
-cp "$build/$zip_name" "$setup" "$dist/"
-(cd "$dist" && sha256sum "$zip_name" "$(basename "$setup")" >SHA256SUMS)
+downloads=()
+package i686 win32
+package x86_64 win64
+(cd "$dist" && sha256sum "${downloads[@]}" >SHA256SUMS)
 echo "package: $dist"
 (cd "$dist" && cat SHA256SUMS)

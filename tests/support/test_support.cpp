@@ -74,8 +74,11 @@ static std::string ScratchRoot()
     return root;
 }
 
-// Wine starts a Unix program from CreateProcess, but the handle it returns does
-// not follow that program: the script marks its end with a file instead.
+// Wine starts a Unix program from CreateProcess, but what it returns does not
+// follow that program: the script marks its end with a file instead. Its
+// handles and ids are stale values from Wine's stack, not handles of ours;
+// closing them closed whatever of this process had that value, such as the
+// key Wine reads the display configuration through.
 int RunUnixCommand(const std::string &command, std::string *output, DWORD timeoutMs)
 {
     static LONG counter;
@@ -96,8 +99,6 @@ int RunUnixCommand(const std::string &command, std::string *output, DWORD timeou
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return -1;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     bool finished = WaitUntil([&] { return FileExists(done); }, timeoutMs);
     if (output != nullptr) {
         std::vector<uint8_t> bytes = ReadBytes(out);

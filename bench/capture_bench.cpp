@@ -1,6 +1,9 @@
 // How long a desktop capture takes and how much memory it needs, beside what
 // the platform allows: the screen copy alone, the file write alone, and X's
-// own xwd reading the same screen. Prints figures; judges nothing.
+// own xwd reading the same screen. And what a tick of the change timer costs
+// when the screen is unchanged (the capture is compared with the file shown,
+// and neither written nor set), or changed at its top, where the comparison
+// reaches last. Prints figures; judges nothing.
 #include "tessmere.h"
 
 #include "bench_support.h"
@@ -102,11 +105,31 @@ static double CopyScreen(ScreenCopier &copier, bool freshBitmap)
 
 // --- The other steps, one round each -------------------------------------------------
 
-static double Capture()
+// Into the file given, which is written unless it is the wallpaper and holds
+// the same picture already.
+static double Capture(const std::string &file, bool toBeWritten)
+{
+    lstrcpyA(CaptureFilePath, file.c_str());
+    double start = NowMilliseconds();
+    bool written = CaptureToFile(ModeCaptureDesktop);
+    double time = NowMilliseconds() - start;
+    if (written != toBeWritten)
+        printf("a capture into %s was %s\n", file.c_str(), written ? "written" : "not written");
+    return time;
+}
+
+// A tick comes after its interval, and the first screen copy after a pause
+// takes longer than one right after another: each figure starts alike.
+static void Pause()
+{
+    Sleep(100);
+}
+
+// The set that follows a written tick, as the timer's tick makes it.
+static double SetWallpaper()
 {
     double start = NowMilliseconds();
-    if (!CaptureToFile(ModeCaptureDesktop))
-        printf("a capture failed\n");
+    ApplyWallpaper(NULL);
     return NowMilliseconds() - start;
 }
 
@@ -143,8 +166,18 @@ static double RunXwd(const std::string &path)
     return atof(output.c_str()) / 1e6;
 }
 
+struct Files {
+    std::string capture;        // never the wallpaper
+    std::string shown;          // the wallpaper of the ticks
+    std::string frame;
+    std::string xwd;
+};
+
 struct Timings {
     std::vector<double> captures;
+    std::vector<double> unchanged;
+    std::vector<double> changed;
+    std::vector<double> sets;
     std::vector<double> copies;
     std::vector<double> freshCopies;
     std::vector<double> writes;
@@ -152,22 +185,36 @@ struct Timings {
 };
 
 // Round by round, so that whatever else the machine does falls on every
-// measurement alike.
-static Timings TimeRounds(ScreenCopier &copier, const Screen &screen, const std::string &directory)
+// measurement alike. The capture file is never the wallpaper, so it is
+// written at once, as every capture was before ticks compared. The shown
+// file is: each round paints a window at the top of the screen anew, where
+// the comparison of a tick reaches last, and then ticks once more unchanged.
+static Timings TimeRounds(ScreenCopier &copier, const Screen &screen, const Files &files)
 {
     Timings timings;
     std::vector<char> frame(screen.frameBytes, '\x5a');
-    std::string writeFile = JoinDir(directory, "frame.bin");
-    std::string xwdFile = JoinDir(directory, "root.xwd");
+    PatternWindows windows;
+    HWND window = windows.Show(0, 0, screen.width / 4, screen.height / 8, 0);
     for (int round = 0; round < Warmups + Rounds; round++) {
-        double capture = Capture();
+        Pause();
+        double capture = Capture(files.capture, true);
+        windows.Repaint(window, round + 1);
+        double changed = Capture(files.shown, true);
+        double set = SetWallpaper();
+        Pause();
+        double unchanged = Capture(files.shown, false);
+        Pause();
         double copy = CopyScreen(copier, false);
+        Pause();
         double freshCopy = CopyScreen(copier, true);
-        double write = WriteFrame(frame, writeFile);
-        double xwd = RunXwd(xwdFile);
+        double write = WriteFrame(frame, files.frame);
+        double xwd = RunXwd(files.xwd);
         if (round < Warmups)
             continue;
         timings.captures.push_back(capture);
+        timings.unchanged.push_back(unchanged);
+        timings.changed.push_back(changed);
+        timings.sets.push_back(set);
         timings.copies.push_back(copy);
         timings.freshCopies.push_back(freshCopy);
         timings.writes.push_back(write);
@@ -184,6 +231,7 @@ struct MemoryFigures {
     long afterKiB = -1;
     long copyGrowthKiB = -1;        // of the peak while copying into the kept DIB section
     long freshCopyGrowthKiB = -1;   // of the peak while copying into a new DIB section
+    long unchangedGrowthKiB = -1;   // of the peak over ticks of an unchanged screen
 };
 
 static long PeakGrowthKiB(int self, long fromKiB)
@@ -192,13 +240,13 @@ static long PeakGrowthKiB(int self, long fromKiB)
     return peak < 0 || fromKiB < 0 ? -1 : peak - fromKiB;
 }
 
-static MemoryFigures MeasureMemory(int self, ScreenCopier &copier)
+static MemoryFigures MeasureMemory(int self, ScreenCopier &copier, const Files &files)
 {
     MemoryFigures memory;
     memory.idleKiB = StatusKiB(self, "VmRSS");
     ResetPeakResident(self);
     for (int i = 0; i < Warmups; i++)
-        Capture();
+        Capture(files.capture, true);
     memory.captureGrowthKiB = PeakGrowthKiB(self, memory.idleKiB);
     memory.afterKiB = StatusKiB(self, "VmRSS");
 
@@ -218,6 +266,14 @@ static MemoryFigures MeasureMemory(int self, ScreenCopier &copier)
     for (int i = 0; i < Warmups; i++)
         CopyScreen(copier, true);
     memory.freshCopyGrowthKiB = PeakGrowthKiB(self, before);
+
+    Capture(files.shown, true);
+    SetWallpaper();
+    before = StatusKiB(self, "VmRSS");
+    ResetPeakResident(self);
+    for (int i = 0; i < Warmups; i++)
+        Capture(files.shown, false);
+    memory.unchangedGrowthKiB = PeakGrowthKiB(self, before);
     return memory;
 }
 
@@ -236,7 +292,7 @@ static void PrintTimes(const char *what, const std::vector<double> &times)
     printf("  %-46s %s\n", what, Describe(Summarise(times), "ms").c_str());
 }
 
-static void PrintTimings(const Timings &timings, const std::string &directory)
+static void PrintTimings(const Timings &timings, const Files &files)
 {
     PrintTimes("CaptureToFile(ModeCaptureDesktop)", timings.captures);
     PrintTimes("reference: BitBlt of the screen into a DIB", timings.copies);
@@ -247,8 +303,17 @@ static void PrintTimings(const Timings &timings, const std::string &directory)
     double floor = Summarise(timings.copies).median + Summarise(timings.writes).median;
     printf("  medians: capture / (BitBlt + write) = %.2f, capture / xwd = %.2f\n",
            capture / floor, capture / Summarise(timings.xwd).median);
-    printf("  files: capture %lld bytes, xwd dump %lld bytes\n", FileBytes(CaptureFilePath),
-           FileBytes(JoinDir(directory, "root.xwd")));
+    printf("  files: capture %lld bytes, xwd dump %lld bytes\n", FileBytes(files.capture),
+           FileBytes(files.xwd));
+    PrintTimes("timer tick, unchanged screen: CaptureToFile", timings.unchanged);
+    PrintTimes("timer tick, screen changed at the top: the same", timings.changed);
+    PrintTimes("  and then ApplyWallpaper (the set)", timings.sets);
+    double unchanged = Summarise(timings.unchanged).median;
+    printf("  medians: unchanged tick / BitBlt into the kept DIB = %.2f, / into a new DIB = %.2f\n",
+           unchanged / Summarise(timings.copies).median,
+           unchanged / Summarise(timings.freshCopies).median);
+    printf("  medians: changed-screen capture (compared, then written) / capture written at once"
+           " = %.2f\n", Summarise(timings.changed).median / capture);
 }
 
 static void PrintMemory(const Screen &screen, const MemoryFigures &memory)
@@ -264,6 +329,8 @@ static void PrintMemory(const Screen &screen, const MemoryFigures &memory)
            memory.copyGrowthKiB, memory.copyGrowthKiB / frameKiB);
     printf("  peak of BitBlt alone into a new DIB each time:     +%6ld KiB = %.2f frame buffers\n",
            memory.freshCopyGrowthKiB, memory.freshCopyGrowthKiB / frameKiB);
+    printf("  peak over timer ticks of an unchanged screen: +%6ld KiB = %.2f frame buffers\n",
+           memory.unchangedGrowthKiB, memory.unchangedGrowthKiB / frameKiB);
 }
 
 int main()
@@ -273,7 +340,8 @@ int main()
     Screen screen = MeasureScreen();
     std::string name = std::to_string(screen.width) + "x" + std::to_string(screen.height);
     std::string directory = BenchDirectory("capture-" + name);
-    lstrcpyA(CaptureFilePath, JoinDir(directory, "Tessmere.bmp").c_str());
+    Files files = { JoinDir(directory, "Tessmere.bmp"), JoinDir(directory, "Shown.bmp"),
+                    JoinDir(directory, "frame.bin"), JoinDir(directory, "root.xwd") };
     int self = OwnUnixProcessId();
     ScreenCopier copier;
     if (self <= 0 || !OpenScreenCopier(copier, screen)) {
@@ -284,10 +352,10 @@ int main()
 
     printf("Desktop capture at %s, %d bits per pixel on the screen; frame buffer %lu bytes\n",
            name.c_str(), screen.bitsPerPixel, (unsigned long)screen.frameBytes);
-    MemoryFigures memory = MeasureMemory(self, copier);
-    Timings timings = TimeRounds(copier, screen, directory);
+    MemoryFigures memory = MeasureMemory(self, copier, files);
+    Timings timings = TimeRounds(copier, screen, files);
     CloseScreenCopier(copier);
-    PrintTimings(timings, directory);
+    PrintTimings(timings, files);
     PrintMemory(screen, memory);
     for (const SeenBox &box : boxes.Seen())
         printf("message box: %s: %s\n", box.caption.c_str(), box.text.c_str());

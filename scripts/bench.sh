@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
 source "$here/wine-env.sh"
-build_tessmere Tessmere probe capture_bench idle_bench
+build_tessmere Tessmere probe capture_bench idle_bench tick_bench
 
 open_wine_display
 ready_test_prefix "$BUILD_DIR/wineprefix-bench"
@@ -26,5 +26,8 @@ echo
 "$here/with-screen.sh" 1023x767x24 "$BUILD_DIR/bench/capture_bench.exe"
 echo
 wine "$BUILD_DIR/bench/idle_bench.exe"
+echo
+# What the running program writes and sets over ticks that show nothing new.
+wine "$BUILD_DIR/bench/tick_bench.exe"
 echo
 echo "load average after: $(load)"

@@ -14,7 +14,7 @@ packages=(
     xvfb xauth x11-apps imagemagick xdotool
     fonts-ipafont-gothic
     googletest
-    locales procps
+    locales procps inotify-tools
     nsis zip
     clang
 )

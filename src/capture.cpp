@@ -1,5 +1,7 @@
 #include "tessmere.h"
 
+#include <string.h>
+
 static HWND LastCapturedWindow;     // the window whose picture was last taken or attempted
 
 // Each pixel row fills whole 32-bit words.
@@ -79,16 +81,53 @@ static bool WritePart(HANDLE file, const void *data, DWORD length, const char *c
     return false;
 }
 
-// The DIB section already has the file's pixel layout, so its memory goes to
-// the file as it is. A file that could not be written completely is removed:
-// a broken bitmap must never become the wallpaper or be cycled.
-static bool WriteCaptureFile(const BITMAPINFOHEADER &info, const void *pixels)
+static BITMAPFILEHEADER FileHeader(const BITMAPINFOHEADER &info)
 {
     BITMAPFILEHEADER header = {};
     header.bfType = 0x4d42;
     header.bfSize = info.biSizeImage + sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
     header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    return header;
+}
 
+static bool ReadsAs(HANDLE file, const void *data, DWORD length)
+{
+    char piece[65536];
+    const char *expected = (const char *)data;
+    while (length > 0) {
+        DWORD wanted = length < sizeof piece ? length : sizeof piece, read = 0;
+        if (!ReadFile(file, piece, wanted, &read, NULL) || read != wanted
+            || memcmp(piece, expected, wanted) != 0)
+            return false;
+        expected += wanted;
+        length -= wanted;
+    }
+    return true;
+}
+
+// Read a piece at a time, so that no second frame is ever held. A file that
+// cannot be read is simply written anew.
+static bool FileHolds(const BITMAPFILEHEADER &header, const BITMAPINFOHEADER &info,
+                      const void *pixels)
+{
+    HANDLE file = CreateFileA(CaptureFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD high = 0;
+    bool same = GetFileSize(file, &high) == header.bfSize && high == 0
+        && ReadsAs(file, &header, sizeof header) && ReadsAs(file, &info, sizeof info)
+        && ReadsAs(file, pixels, info.biSizeImage);
+    CloseHandle(file);
+    return same;
+}
+
+// The DIB section already has the file's pixel layout, so its memory goes to
+// the file as it is. A file that could not be written completely is removed:
+// a broken bitmap must never become the wallpaper or be cycled.
+static bool WriteCaptureFile(const BITMAPFILEHEADER &header, const BITMAPINFOHEADER &info,
+                             const void *pixels)
+{
     HANDLE file = CreateFileA(CaptureFilePath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -116,6 +155,7 @@ bool CaptureToFile(int mode)
     HGDIOBJ previous;
     void *pixels = NULL;
     BITMAPINFOHEADER info = {};
+    BITMAPFILEHEADER header;
     bool written = false;
 
     SetLastError(ERROR_SUCCESS);
@@ -158,7 +198,11 @@ bool CaptureToFile(int mode)
         goto cleanup;
     }
     SelectObject(memory, previous);
-    written = WriteCaptureFile(info, pixels);
+    header = FileHeader(info);
+    // Written and set again, a still screen would cost a full write and a
+    // broadcast that wakes every program, at every tick.
+    if (!StillShown(CaptureFilePath) || !FileHolds(header, info, pixels))
+        written = WriteCaptureFile(header, info, pixels);
 
 cleanup:
     if (bitmap != NULL)

@@ -52,6 +52,8 @@ void ReportLastError(const char *caption, int flags = 1, UINT extraStyle = 0);
 // tray_window
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ApplyWallpaper(const char *path);
+// Whether the wallpaper is the file at path, unchanged since this program set it.
+bool StillShown(const char *path);
 void ScheduleChangeTimer(HWND window, bool stop);
 
 // capture

@@ -8,6 +8,8 @@ static HMODULE SessionLibrary;      // wtsapi32.dll while the window hears of se
 static bool SessionLocked;          // from WTS_SESSION_LOCK to WTS_SESSION_UNLOCK
 static bool SessionDisconnected;    // from a console or remote disconnect to a connect
 static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
+static char ShownPath[MAX_PATH];    // the picture set last, empty if it could not be looked at
+static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
 
 typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
 typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
@@ -16,8 +18,28 @@ void ApplyWallpaper(const char *path)
 {
     if (path == NULL)
         path = CaptureFilePath;
+    if (GetFileAttributesExA(path, GetFileExInfoStandard, &ShownFile))
+        lstrcpynA(ShownPath, path, MAX_PATH);
+    else
+        ShownPath[0] = '\0';
     // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
     SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+}
+
+// Setting the picture already shown makes the system read it again and wakes
+// every program with the broadcast. The system says which file it shows; the
+// size and time say that no capture or dropped file has replaced it since.
+bool StillShown(const char *path)
+{
+    char shown[MAX_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    return ShownPath[0] != '\0' && lstrcmpiA(path, ShownPath) == 0
+        && SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, shown, 0)
+        && lstrcmpiA(shown, path) == 0
+        && GetFileAttributesExA(path, GetFileExInfoStandard, &now)
+        && now.nFileSizeHigh == ShownFile.nFileSizeHigh
+        && now.nFileSizeLow == ShownFile.nFileSizeLow
+        && CompareFileTime(&now.ftLastWriteTime, &ShownFile.ftLastWriteTime) == 0;
 }
 
 void ScheduleChangeTimer(HWND window, bool stop)
@@ -126,9 +148,10 @@ static void RunTimedCapture()
 static void RunTimedCycle(HWND window)
 {
     TimedChangeUnderWay = true;
-    // An empty store gives an empty path, which would remove the user's wallpaper.
+    // An empty store gives an empty path, which would remove the user's
+    // wallpaper; a store of one file gives the picture already shown.
     const char *path = NextStoredFile(window);
-    if (path[0] != '\0')
+    if (path[0] != '\0' && !StillShown(path))
         ApplyWallpaper(path);
     TimedChangeUnderWay = false;
 }

@@ -155,6 +155,7 @@ TEST_F(SettingsDialog, ZeroIntervalStopsTimedChanges)
     ASSERT_TRUE(Closed());
     EXPECT_EQ(0u, Stored("Timer"));
     PumpMessages(1500);     // a capture already asked for may still run
+    windows.Show(0, 0, 200, 100, 37);       // what a tick would capture
     EXPECT_FALSE(CaptureRewrittenWithin(3500));
 }
 
@@ -237,6 +238,7 @@ TEST_F(SettingsDialog, OkAfterStopStartsTimedChangesAgainAndCancelDoesNot)
     ASSERT_TRUE(WaitUntil([&] { return FileExists(program.CaptureFile()); }));
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuStop));
     PumpMessages(1500);
+    windows.Show(0, 0, 200, 100, 37);       // what a tick would capture
     ASSERT_FALSE(CaptureRewrittenWithin(2500));
     ASSERT_NE(nullptr, OpenSettings());
     Press(IDCANCEL);

@@ -182,6 +182,21 @@ TEST_F(TimedChange, InModeTwoCapturesTheWindowInFrontEachTime)
     EXPECT_TRUE(CaptureRewrittenWithin(5000));
 }
 
+// A minimized window's client area is empty: there is nothing of it to capture.
+TEST_F(TimedChange, InModeTwoAMinimizedWindowInFrontGivesTheDesktop)
+{
+    StoreSettings(1000, 2);
+    Start();
+    HWND window = windows.ShowInFront(120, 90, 36);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(BringToFront(window) && IsIconic(window));
+    // The second capture from now on surely began with the window in front.
+    ASSERT_TRUE(CaptureRewrittenWithin(3000) && CaptureRewrittenWithin(3000));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)); }));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)
 {
     StoreSettings(1000, 3);

@@ -23,6 +23,7 @@ static const int DescriptorTolerance = 4;
 static const int StoredFiles = 4;
 static const DWORD CommandTimeoutMs = 30000;
 static const UINT_PTR ChangeTimerId = 1;
+static const UINT_PTR TrayCaptureTimerId = 2;
 
 // Wine keeps a wallpaper set without SPIF_UPDATEINIFILE in a volatile key of
 // the session, where other processes read it; a process's own
@@ -198,23 +199,25 @@ static FILETIME WriteTime(const std::string &path)
     return data.ftLastWriteTime;
 }
 
-// A capture command must rewrite the capture file with a picture of the given
-// size and make it the wallpaper.
-static void Capture(Soak &soak, WPARAM command, long long fileBytes, const char *kind)
+// A capture must rewrite the capture file with a picture of the given size and
+// make it the wallpaper.
+static void Capture(Soak &soak, UINT message, WPARAM wParam, long long fileBytes, const char *kind)
 {
     std::string file = soak.program.CaptureFile();
     FILETIME before = WriteTime(file);
     if (!SendChange(soak, WM_COMMAND, IDM_RESTORE, soak.userWallpaper, soak.restores)
-        || !SendChange(soak, WM_COMMAND, command, file, soak.changes))
+        || !SendChange(soak, message, wParam, file, soak.changes))
         return;
     if (!Rewritten(file, before) || FileBytes(file) != fileBytes)
         Fail(soak, std::string(kind) + ": the capture file was not rewritten at its size");
 }
 
+// The tray's Capture runs when a one-shot timer of its own ticks, once the
+// menu has gone: the tick is sent rather than waited for.
 static void CaptureDesktop(Soak &soak, int count)
 {
     for (int i = 0; i < count; i++)
-        Capture(soak, MAKEWPARAM(IDM_CAPTURE, 0), soak.desktopFileBytes, "desktop capture");
+        Capture(soak, WM_TIMER, TrayCaptureTimerId, soak.desktopFileBytes, "desktop capture");
 }
 
 static bool BringForward(Soak &soak, HWND window)
@@ -235,7 +238,8 @@ static void CaptureWindows(Soak &soak, int count, const char *kind)
         soak.inFront = 1 - soak.inFront;
         HWND window = soak.windows[soak.inFront];
         if (BringForward(soak, window))
-            Capture(soak, MAKEWPARAM(IDM_CAPTURE, 1), ClientCaptureBytes(window), kind);
+            Capture(soak, WM_COMMAND, MAKEWPARAM(IDM_CAPTURE, 1), ClientCaptureBytes(window),
+                    kind);
     }
 }
 

@@ -5,13 +5,15 @@
 ; folder under the same uninstall entry, so that either replaces the other.
 ; Tessmere keeps its store beside its executable, so it goes where the user can
 ; write without elevation. Command line: /S installs silently, with the start
-; at sign-in unless /NOSTARTUP is given too.
+; at sign-in unless /NOSTARTUP is given too; it starts Tessmere again only when
+; it ended a running copy, so that an update keeps the user's tray icon.
 
 Unicode true
 SetCompressor /SOLID lzma
 ; Installed files take the time of installation: the installer holds no build time.
 SetDateSave off
 RequestExecutionLevel user
+ManifestDPIAware true
 
 !include MUI2.nsh
 !include LogicLib.nsh
@@ -22,6 +24,9 @@ RequestExecutionLevel user
 !define IDM_EXIT 40003
 !define SYNCHRONIZE 0x00100000
 !define EXIT_TIMEOUT_MS 15000
+!define /math EXIT_POLLS ${EXIT_TIMEOUT_MS} / 100
+!define MUI_ICON "..\res\tessmere.ico"
+!define MUI_UNICON "..\res\tessmere.ico"
 
 Name "Tessmere"
 OutFile "${OUTFILE}"
@@ -31,6 +36,11 @@ BrandingText "Tessmere ${VERSION}"
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
+; The installer runs as the signed-in user, and so does what it starts.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "$(RunTessmere)"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartTessmere
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 ; The first language is the one for every user who is not Japanese.
@@ -44,6 +54,8 @@ Caption "$(SetupCaption)"
 
 LangString StartAtSignIn ${LANG_ENGLISH} "Start Tessmere when I sign in"
 LangString StartAtSignIn ${LANG_JAPANESE} "サインイン時に Tessmere を起動する"
+LangString RunTessmere ${LANG_ENGLISH} "Run Tessmere"
+LangString RunTessmere ${LANG_JAPANESE} "Tessmere を起動する"
 LangString AskingToExit ${LANG_ENGLISH} "Asking Tessmere to exit..."
 LangString AskingToExit ${LANG_JAPANESE} "Tessmere に終了を求めています..."
 LangString DidNotExit ${LANG_ENGLISH} "Tessmere is running and did not exit within 15 seconds of being asked to.$\r$\n$\r$\nChoose Exit in its tray menu, then try again. Nothing has been changed."
@@ -59,10 +71,14 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 1999 V.ELLORAN"
 
+Var EndedRunningCopy       ; 1 once a running Tessmere was asked to exit and did
+
 ; A running Tessmere is asked to end through its own Exit command, which puts
 ; back the user's wallpaper. Its hidden main window is found by class, since
 ; its settings dialog has the same title. Only the end of the process, not of
-; the window, frees the executable. If it does not end, nothing is touched.
+; the window, frees the executable: the process is waited for, or, when it
+; cannot be opened, its window (RemoveProgram then waits for the file). If it
+; does not end, nothing is touched.
 !macro DEFINE_END_RUNNING_TESSMERE un
 Function ${un}EndRunningTessmere
     FindWindow $0 "Tessmere"
@@ -72,13 +88,20 @@ Function ${un}EndRunningTessmere
     DetailPrint "$(AskingToExit)"
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1)'
     System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2'
+    System::Call 'user32::PostMessage(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0)'
     ${If} $2 P<> 0
-        System::Call 'user32::PostMessage(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0)'
         System::Call 'kernel32::WaitForSingleObject(p r2, i ${EXIT_TIMEOUT_MS}) i .r3'
         System::Call 'kernel32::CloseHandle(p r2)'
-        ${If} $3 = 0
-            Return
-        ${EndIf}
+    ${Else}
+        ${For} $4 1 ${EXIT_POLLS}
+            System::Call 'user32::IsWindow(p r0) i .r3'
+            ${IfThen} $3 = 0 ${|} ${Break} ${|}
+            Sleep 100
+        ${Next}
+    ${EndIf}
+    ${If} $3 = 0
+        StrCpy $EndedRunningCopy 1
+        Return
     ${EndIf}
     MessageBox MB_OK|MB_ICONSTOP "$(DidNotExit)" /SD IDOK
     SetErrorLevel 2
@@ -137,6 +160,19 @@ SectionEnd
 Section "$(StartAtSignIn)" SectionStartAtSignIn
     CreateShortcut "$SMSTARTUP\Tessmere.lnk" "$INSTDIR\Tessmere.exe"
 SectionEnd
+
+Function StartTessmere
+    Exec '"$INSTDIR\Tessmere.exe"'
+FunctionEnd
+
+; Deployment tools expect a silent fresh install to start nothing; the finish
+; page asks an interactive one.
+Function .onInstSuccess
+    ${If} ${Silent}
+    ${AndIf} $EndedRunningCopy = 1
+        Call StartTessmere
+    ${EndIf}
+FunctionEnd
 
 Function .onInit
     ${GetParameters} $0

@@ -2,16 +2,16 @@
 # Installs what building, running and testing Tessmere needs on Debian or
 # Ubuntu: the MinGW-w64 cross compilers for i686 and x86_64, 32-bit and 64-bit
 # Wine (a host that runs no 32-bit code gets both too: it still builds the
-# i686 release), a virtual X server, the checking tools, GoogleTest's source,
-# the Japanese and English locales and the Japanese font, and NSIS and zip for
-# the release.
+# i686 release), a virtual X server and a VNC server to look at it from
+# elsewhere, the checking tools, GoogleTest's source, the Japanese and English
+# locales and the Japanese font, and NSIS and zip for the release.
 # Only what is missing is installed, so a second run is quick.
 set -euo pipefail
 
 packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make
     wine wine32:i386 wine64
-    xvfb xauth x11-apps imagemagick xdotool
+    xvfb xauth x11-apps imagemagick xdotool x11vnc
     fonts-ipafont-gothic
     googletest
     locales procps inotify-tools

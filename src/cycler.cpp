@@ -21,11 +21,36 @@ static void OnEmptyStore(HWND window)
     ReportLastError("FindFirstFile");
 }
 
+// Folders match the pattern too, and a name too long to join to the store's
+// path cannot be opened: neither may become the wallpaper.
+static bool TakeEntry(const WIN32_FIND_DATAA &found)
+{
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    char path[MAX_PATH];
+    if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
+        ReportLastError(found.cFileName);
+        return false;
+    }
+    lstrcpyA(CycledFilePath, path);
+    return true;
+}
+
 const char *NextStoredFile(HWND window)
 {
     WIN32_FIND_DATAA found;
-    if (StoreSearch == INVALID_HANDLE_VALUE) {
-        StoreSearch = FindFirstFileA(StorePattern, &found);
+    // When a listing begun in this call ends too, the store holds nothing to show.
+    bool begunHere = false;
+    for (;;) {
+        if (StoreSearch == INVALID_HANDLE_VALUE) {
+            StoreSearch = FindFirstFileA(StorePattern, &found);
+            begunHere = true;
+        } else if (!FindNextFileA(StoreSearch, &found)) {
+            CloseStoreSearch();
+            if (!begunHere)
+                continue;
+            SetLastError(ERROR_FILE_NOT_FOUND);     // as a search that finds nothing says
+        }
         if (StoreSearch == INVALID_HANDLE_VALUE) {
             // The file cycled last may be gone, and the user's wallpaper put
             // back since: nothing is what an empty store has to show.
@@ -33,15 +58,7 @@ const char *NextStoredFile(HWND window)
             OnEmptyStore(window);
             return CycledFilePath;
         }
-    } else if (!FindNextFileA(StoreSearch, &found)) {
-        CloseStoreSearch();
-        return NextStoredFile(window);
+        if (TakeEntry(found))
+            return CycledFilePath;
     }
-    char path[MAX_PATH];
-    if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
-        ReportLastError(found.cFileName);
-        return CycledFilePath;
-    }
-    lstrcpyA(CycledFilePath, path);
-    return CycledFilePath;
 }

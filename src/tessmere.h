@@ -11,6 +11,7 @@
 #define WM_TRAYNOTIFY           (WM_APP + 1)
 #define TRAY_ICON_ID            101
 #define CHANGE_TIMER_ID         1
+#define TRAY_CAPTURE_TIMER_ID   2
 
 enum ChangeMode {
     ModeCaptureDesktop = 0,

@@ -11,6 +11,11 @@ static bool TimedChangeUnderWay;    // perhaps waiting in its report's message b
 static char ShownPath[MAX_PATH];    // the picture set last, empty if it could not be looked at
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
 
+// The tray's Capture waits until the menu, the chosen item's fade-out and the
+// icon's tip are gone and the windows under them have painted themselves
+// again: the desktop of a shell repaints later than the closing menu's command.
+static const UINT TrayCaptureDelay = 750;
+
 typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
 typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
 
@@ -102,6 +107,7 @@ static void OnDestroy(HWND window)
         TrayMenu = NULL;
     }
     ScheduleChangeTimer(window, true);
+    KillTimer(window, TRAY_CAPTURE_TIMER_ID);
     UnwatchSession(window);
     CloseStoreSearch();
     PostQuitMessage(0);
@@ -190,10 +196,12 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
         // The tray menu sends a high word of 0; the change timer posts 1.
         if (HIWORD(wParam) != 0)
             RunTimedCapture();
-        else if (CaptureToFile(ModeCaptureDesktop))
-            ApplyWallpaper(NULL);
+        else if (SetTimer(window, TRAY_CAPTURE_TIMER_ID, TrayCaptureDelay, NULL) == 0)
+            ReportLastError("SetTimer");
         return 0;
     case IDM_RESTORE:
+        // A capture still waiting would undo the Restore chosen after it.
+        KillTimer(window, TRAY_CAPTURE_TIMER_ID);
         ApplyWallpaper(UserWallpaper);
         return 0;
     case IDM_EXIT:
@@ -211,7 +219,7 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 }
 
 // A skipped tick leaves the timer as it is, so that it keeps its rhythm.
-static void OnTimer(HWND window)
+static void OnChangeTimer(HWND window)
 {
     if (!TimedChangeMayStart())
         return;
@@ -228,6 +236,25 @@ static void OnTimer(HWND window)
         break;
     }
     ScheduleChangeTimer(window, false);
+}
+
+static void OnTrayCaptureTimer(HWND window)
+{
+    KillTimer(window, TRAY_CAPTURE_TIMER_ID);
+    if (CaptureToFile(ModeCaptureDesktop))
+        ApplyWallpaper(NULL);
+}
+
+static void OnTimer(HWND window, WPARAM timer)
+{
+    switch (timer) {
+    case CHANGE_TIMER_ID:
+        OnChangeTimer(window);
+        break;
+    case TRAY_CAPTURE_TIMER_ID:
+        OnTrayCaptureTimer(window);
+        break;
+    }
 }
 
 // Any program may send the message while the shell still holds the icon,
@@ -259,7 +286,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         return OnCommand(window, wParam, lParam);
     case WM_TIMER:
-        OnTimer(window);
+        OnTimer(window, wParam);
         return 0;
     case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);

@@ -90,10 +90,12 @@ TEST_F(StoreCycle, TheCaptureFileTakesPartButOtherFilesDoNot)
         EXPECT_EQ(std::string::npos, path.find("notes.txt"));
 }
 
-TEST_F(StoreCycle, DirectoriesNamedLikePicturesAreNotFilteredOut)
+TEST_F(StoreCycle, FoldersNamedLikePicturesAreSkippedSilently)
 {
     ASSERT_TRUE(CreateDirectoryA(JoinDir(store, "folder.bmp").c_str(), nullptr));
-    EXPECT_EQ(JoinDir(store, "folder.bmp"), NextStoredFile(window));
+    std::string only = Add("only.bmp");
+    EXPECT_EQ((std::vector<std::string>{ only, only, only }), Steps(3));
+    EXPECT_TRUE(boxes.Seen().empty());
 }
 
 TEST_F(StoreCycle, DoubleByteNamesArriveWhole)
@@ -163,18 +165,21 @@ TEST_F(StoreCycle, StoreEmptiedLaterGivesNothingToShow)
     EXPECT_EQ(1u, boxes.Seen().size());
 }
 
-TEST_F(StoreCycle, NameTooLongForAPathIsReportedAndSkipped)
+TEST_F(StoreCycle, NamesTooLongForAPathAndFoldersAloneMakeAnEmptyStore)
 {
     // Made from the Unix side: such a path is beyond what the ANSI calls take.
-    std::string first = Add("A.bmp");
     std::string longName = std::string(240, 'n') + ".bmp";
     ASSERT_EQ(0, RunUnixCommand("touch " + ShellQuote(UnixPath(store) + "/" + longName)));
-    std::vector<std::string> steps = Steps(4);
-    for (const std::string &path : steps) {
-        EXPECT_LT(path.size(), (size_t)MAX_PATH);
-        EXPECT_EQ(first, path);
-    }
-    ASSERT_GE(boxes.Seen().size(), 1u);
+    ASSERT_TRUE(CreateDirectoryA(JoinDir(store, "folder.bmp").c_str(), nullptr));
+    ChangeSettings.Minutes = 1;
+    ChangeSettings.Seconds = 30;
+    lstrcpyA(CycledFilePath, JoinDir(store, "cycled before.bmp").c_str());
+    EXPECT_STREQ("", NextStoredFile(window)) << "after a Restore, a stale file would come back";
+    EXPECT_EQ(0, ChangeSettings.Seconds);
+    ASSERT_EQ(2u, boxes.Seen().size());
     EXPECT_EQ(longName, boxes.Seen()[0].caption);
     EXPECT_EQ(SystemText(ERROR_FILENAME_EXCED_RANGE), boxes.Seen()[0].text);
+    EXPECT_EQ("FindFirstFile", boxes.Seen()[1].caption);
+    std::string first = Add("A.bmp");
+    EXPECT_EQ((std::vector<std::string>{ first, first }), Steps(2));
 }

@@ -56,6 +56,50 @@ TEST_F(TrayCapture, CapturesTheWholeDesktopWhateverTheModeAndMakesItTheWallpaper
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+// run.sh's Wine desktop, where, as on Windows, the windows under the menu
+// repaint only after the command that the closing menu sends.
+TEST_F(TrayCapture, InAWineDesktopHoldsNeitherTheMenuNorTheTip)
+{
+    program.directory = JoinDir(directory, "app");
+    std::string exe = JoinDir(program.directory, "Tessmere.exe");
+    CreateDirectoryA(program.directory.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(BuiltExecutable().c_str(), exe.c_str(), FALSE));
+    ShellExecuteA(nullptr, nullptr, "explorer", ("/desktop=TrayCapture,1024x768 " + exe).c_str(),
+                  nullptr, SW_SHOWNORMAL);
+    // This thread looks at that desktop's windows until the end of the test.
+    struct Back { HDESK to = GetThreadDesktop(GetCurrentThreadId()), from = nullptr;
+                  ~Back() { SetThreadDesktop(to); CloseDesktop(from); } } back;
+    RECT tray, stood;
+    ASSERT_TRUE(WaitUntil([&] {
+        back.from = back.from ? back.from : OpenDesktopA("TrayCapture", 0, FALSE, GENERIC_ALL);
+        program.window = SetThreadDesktop(back.from) ? FindWindowA("Tessmere", "Tessmere") : nullptr;
+        return program.window != nullptr
+            && GetWindowRect(FindWindowA("Shell_TrayWnd", nullptr), &tray) && tray.bottom > 0;
+    }));
+    GetWindowThreadProcessId(program.window, &program.process.dwProcessId);
+    program.process.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, program.process.dwProcessId);
+    auto click = [&](LONG x, LONG y) {
+        RunUnixCommand("xdotool search --name '^TrayCapture - Wine desktop$' mousemove --window %1 "
+                       + std::to_string(x) + " " + std::to_string(y) + " click 1");
+    };
+    // The icon, which comes soon after the window, is the square at the right end of the taskbar.
+    HWND menu = nullptr;
+    for (int attempt = 0; attempt < 5 && menu == nullptr; attempt++) {
+        click(tray.right - (tray.bottom - tray.top) / 2, (tray.top + tray.bottom) / 2);
+        menu = WaitForTrayMenu(program, 2000);
+    }
+    ASSERT_TRUE(menu != nullptr && GetWindowRect(menu, &stood));
+    click((stood.left + stood.right) / 2, stood.top + (stood.bottom - stood.top) * 3 / 12);    // 撮影
+    Bitmap capture;
+    ASSERT_TRUE(WaitUntil([&] { return ReadBmp24(program.CaptureFile(), capture); }));
+    long differing = 0;
+    for (int y = stood.top; y < tray.top; y++)
+        for (int x = stood.left; x < stood.right; x++)
+            differing += capture.At(x, y) != capture.At(stood.left - 8, stood.top - 8);
+    EXPECT_EQ(0, differing) << "pixels of the menu or its tip, where the background should be";
+    EndProgram(program);
+}
+
 TEST_F(TrayCapture, LockedCaptureFileIsReportedAndTheWallpaperKept)
 {
     Start();
@@ -166,6 +210,21 @@ TEST_F(TimedChange, InModeTwoCapturesTheWindowInFrontEachTime)
     EXPECT_EQ(window, GetForegroundWindow());
     windows.Repaint(window, 36);
     EXPECT_TRUE(CaptureRewrittenWithin(5000));
+}
+
+// A minimized window's client area is empty: there is nothing of it to capture.
+TEST_F(TimedChange, InModeTwoAMinimizedWindowInFrontGivesTheDesktop)
+{
+    StoreSettings(1000, 2);
+    Start();
+    HWND window = windows.ShowInFront(120, 90, 36);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(BringToFront(window) && IsIconic(window));
+    // The second capture from now on surely began with the window in front.
+    ASSERT_TRUE(CaptureRewrittenWithin(3000) && CaptureRewrittenWithin(3000));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return CaptureFileIs(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)); }));
+    EXPECT_TRUE(boxes.Seen().empty());
 }
 
 TEST_F(TimedChange, InModeThreeCapturesAWindowOnlyWhenItIsNew)

@@ -268,6 +268,7 @@ TEST_F(Installer, InstallsForTheUserAndUninstallsWhileItRunsKeepingPicturesAndSe
     DWORD code = STILL_ACTIVE;
     ASSERT_TRUE(RunToEnd("\"" + setup + "\" /S", code));
     ASSERT_EQ(0u, code);
+    EXPECT_EQ(nullptr, WaitForWindow(0, "Tessmere", "Tessmere", 2000)) << "a fresh silent install starts it";
     std::string exe = JoinDir(installed, "Tessmere.exe");
     std::string uninstaller = JoinDir(installed, "Uninstall.exe");
     EXPECT_TRUE(FileExists(exe));
@@ -286,18 +287,29 @@ TEST_F(Installer, InstallsForTheUserAndUninstallsWhileItRunsKeepingPicturesAndSe
 
     // Started as at sign-in, through the Startup shortcut, it runs from where it was installed.
     ShellExecuteA(nullptr, nullptr, signInShortcut.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    program.window = WaitForWindow(0, "Tessmere", "Tessmere");
-    ASSERT_NE(nullptr, program.window);
-    GetWindowThreadProcessId(program.window, &program.process.dwProcessId);
-    program.process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION
-                                           | PROCESS_TERMINATE, FALSE, program.process.dwProcessId);
     program.directory = installed;
-    boxes.SetProcess(program.process.dwProcessId);
-    ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(); })) << "no tray icon";
+    auto attach = [&] {
+        program.window = WaitForWindow(0, "Tessmere", "Tessmere");
+        GetWindowThreadProcessId(program.window, &program.process.dwProcessId);
+        program.process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION
+                                               | PROCESS_TERMINATE, FALSE, program.process.dwProcessId);
+        boxes.SetProcess(program.process.dwProcessId);
+        return program.window != nullptr && WaitUntil([&] { return TrayIconPresent(); });
+    };
+    ASSERT_TRUE(attach()) << "no window or no tray icon";
     EXPECT_TRUE(DirectoryExists(program.StoreDirectory()));
     EXPECT_TRUE(SettingsKeyExists());
     std::string picture = JoinDir(program.StoreDirectory(), "mine.bmp");
     ASSERT_TRUE(WriteBmp24(picture, 8, 8, 0x123456));
+    SetCurrentWallpaper(otherWallpaper);
+
+    // An update ends the running copy through its Exit, and starts it again.
+    ASSERT_TRUE(RunToEnd("\"" + setup + "\" /S", code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EndProgram(program);
+    ASSERT_TRUE(attach()) << "not started again";
     SetCurrentWallpaper(otherWallpaper);
 
     // The uninstaller goes on from a copy of itself and returns at once.

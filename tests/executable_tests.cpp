@@ -120,6 +120,8 @@ protected:
         image = ReadBytes(WindowsPath(setup));
         ASSERT_GT(image.size(), 1024u) << setup;
         EXPECT_EQ(machine, Headers()->FileHeader.Machine) << setup;
+        EXPECT_NE(std::string::npos, std::string(image.begin(), image.end()).find(">true</dpiAware>"))
+            << "the installer's manifest does not declare it DPI aware";
         image = ReadBytes(WindowsPath(exe));
         ASSERT_GT(image.size(), 1024u);
         ExpectGuiProgramFor(machine);

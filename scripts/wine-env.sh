@@ -54,6 +54,11 @@ unset LC_ALL LC_CTYPE
 
 # Configures the build directory and builds the given targets (all by default).
 build_tessmere() {
+    local cache=$BUILD_DIR/CMakeCache.txt
+    if [ -f "$cache" ] && ! grep -q "toolchain-mingw-$TESSMERE_ARCH.cmake" "$cache"; then
+        echo "$BUILD_DIR holds another architecture's build: set BUILD_DIR apart for $TESSMERE_ARCH" >&2
+        return 1
+    fi
     cmake -S "$TESSMERE_ROOT" -B "$BUILD_DIR" \
         -DCMAKE_TOOLCHAIN_FILE="$TESSMERE_ROOT/cmake/toolchain-mingw-$TESSMERE_ARCH.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -58,6 +58,7 @@ serve_display() {
         sleep 0.1
     done
     if [ -z "$port" ]; then
+        rm -f "$secret"
         echo "x11vnc did not start; see $log" >&2
         return 1
     fi

@@ -43,7 +43,7 @@ static bool StartIdleProgram(const std::string &directory, Program &program)
     SetRegistryString(DesktopKey, "Wallpaper", wallpaper);
     SetRegistryDword(SettingsKey, "Timer", HourMilliseconds);
     SetRegistryDword(SettingsKey, "Mode", 0);
-    if (!LaunchProgram(JoinDir(directory, "app"), program))
+    if (!LaunchProgram(Wide(JoinDir(directory, "app")), program))
         return false;
     program.window = WaitForMainWindow(program);
     return program.window != nullptr;

@@ -396,7 +396,7 @@ int main()
         return 1;
     }
     BoxWatcher boxes{ 0 };
-    if (!LaunchProgram(JoinDir(directory, "app"), soak.program)) {
+    if (!LaunchProgram(Wide(JoinDir(directory, "app")), soak.program)) {
         printf("Tessmere did not start\n");
         return 1;
     }

@@ -69,7 +69,7 @@ static bool StartProgram(const std::string &directory, DWORD mode, Run &run)
     SetRegistryString(DesktopKey, "Wallpaper", wallpaper);
     SetRegistryDword(SettingsKey, "Timer", HourMilliseconds);
     SetRegistryDword(SettingsKey, "Mode", mode);
-    if (!LaunchProgram(JoinDir(directory, "app"), run.program))
+    if (!LaunchProgram(Wide(JoinDir(directory, "app")), run.program))
         return false;
     run.program.window = WaitForMainWindow(run.program);
     run.unixId = UnixProcessId(JoinDir(run.program.directory, "Tessmere.exe"));

@@ -1,6 +1,6 @@
 #include "tessmere.h"
 
-char CycledFilePath[MAX_PATH];                          // the file the last step gave
+char CycledFilePath[PathBufferSize];                    // the file the last step gave
 static HANDLE StoreSearch = INVALID_HANDLE_VALUE;       // open across ticks: the place in the cycle
 
 void CloseStoreSearch()
@@ -27,7 +27,7 @@ static bool TakeEntry(const WIN32_FIND_DATAA &found)
 {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return false;
-    char path[MAX_PATH];
+    char path[PathBufferSize];
     if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
         ReportLastError(found.cFileName);
         return false;
@@ -46,6 +46,14 @@ const char *NextStoredFile(HWND window)
             StoreSearch = FindFirstFileA(StorePattern, &found);
             begunHere = true;
         } else if (!FindNextFileA(StoreSearch, &found)) {
+            // Windows fails the step for a name that cFileName cannot hold in
+            // the code page (87 kanji in UTF-8) rather than cut it, and the
+            // listing goes on after it.
+            if (GetLastError() == ERROR_MORE_DATA) {
+                SetLastError(ERROR_FILENAME_EXCED_RANGE);
+                ReportLastError(StoreDirectory);
+                continue;
+            }
             CloseStoreSearch();
             if (!begunHere)
                 continue;

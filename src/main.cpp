@@ -7,9 +7,9 @@
 static const char InstanceMutexName[] = "$Id: main.cpp,v 1.1.1 1999/07/07 V.ELLORAN Exp $";
 
 HINSTANCE AppInstance;                  // for the menu, icons and dialog resources
-char StoreDirectory[MAX_PATH];          // "StoreWallPaper" beside the executable
-char CaptureFilePath[MAX_PATH];         // StoreDirectory\Tessmere.bmp
-char StorePattern[MAX_PATH];            // StoreDirectory\*.bmp
+char StoreDirectory[PathBufferSize];    // "StoreWallPaper" beside the executable
+char CaptureFilePath[PathBufferSize];   // StoreDirectory\Tessmere.bmp
+char StorePattern[PathBufferSize];      // StoreDirectory\*.bmp
 NOTIFYICONDATAA TrayIcon;
 UINT TaskbarCreatedMessage;
 
@@ -30,7 +30,7 @@ static bool IsSeparator(const char *p, const char *next)
 static bool CopyPart(char *target, const char *begin, const char *end)
 {
     size_t length = end - begin;
-    if (length >= MAX_PATH) {
+    if (length >= PathBufferSize) {
         target[0] = '\0';
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
@@ -41,8 +41,8 @@ static bool CopyPart(char *target, const char *begin, const char *end)
 }
 
 // Drive ("C:" or empty), directory (up to and including the last separator) and
-// name; the extension is dropped. directory and name hold MAX_PATH bytes; a
-// part that would not fit gives false and sets the last error.
+// name; the extension is dropped. directory and name hold PathBufferSize bytes;
+// a part that would not fit gives false and sets the last error.
 bool SplitPath(const char *path, char *drive, char *directory, char *name)
 {
     drive[0] = '\0';
@@ -72,7 +72,7 @@ bool SplitPath(const char *path, char *drive, char *directory, char *name)
 
 static bool Append(char *result, size_t &length, const char *text, size_t count)
 {
-    if (length + count >= MAX_PATH)
+    if (length + count >= PathBufferSize)
         return false;
     memcpy(result + length, text, count);
     length += count;
@@ -91,9 +91,17 @@ static bool EndsWithSeparator(const char *text)
     return last != NULL && IsSeparator(last, end);
 }
 
-// The one path-joining rule of the program. result holds MAX_PATH bytes; a path
-// that would not fit leaves it empty, gives false and sets the last error, so
-// that callers can report it as it is.
+// Windows counts a path's length in UTF-16 units, however many bytes the code
+// page spells them in, and takes fewer than MAX_PATH.
+bool PathFits(const char *path)
+{
+    int units = MultiByteToWideChar(CP_ACP, 0, path, -1, NULL, 0);
+    return units > 0 && units <= MAX_PATH;
+}
+
+// The one path-joining rule of the program. result holds PathBufferSize bytes;
+// a path that Windows would not take leaves it empty, gives false and sets the
+// last error, so that callers can report it as it is.
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension)
 {
@@ -117,6 +125,7 @@ bool JoinPath(char *result, const char *drive, const char *directory,
         if (fits)
             fits = Append(result, length, extension, strlen(extension));
     }
+    fits = fits && PathFits(result);
     if (!fits) {
         result[0] = '\0';
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -125,13 +134,13 @@ bool JoinPath(char *result, const char *drive, const char *directory,
 }
 
 // Fills StoreDirectory, CaptureFilePath and StorePattern from the executable's
-// path. When one of them would not fit in MAX_PATH bytes, all three are left
-// empty and the last error says why.
+// path. When Windows would not take one of them, all three are left empty and
+// the last error says why.
 bool DeriveStorePaths(const char *modulePath)
 {
     char drive[3];
-    char directory[MAX_PATH];
-    char name[MAX_PATH];
+    char directory[PathBufferSize];
+    char name[PathBufferSize];
     bool fits = SplitPath(modulePath, drive, directory, name)
              && JoinPath(StoreDirectory, drive, directory, STORE_DIRECTORY_NAME, NULL)
              && JoinPath(CaptureFilePath, NULL, StoreDirectory, PROGRAM_NAME, "bmp")
@@ -153,16 +162,16 @@ static void GreetOtherCopy(HANDLE mutex)
 
 static bool PrepareStore()
 {
-    char modulePath[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, modulePath, MAX_PATH);
+    char modulePath[PathBufferSize];
+    DWORD length = GetModuleFileNameA(NULL, modulePath, PathBufferSize);
     if (length == 0) {
         ReportLastError("GetModuleFileName");
         return false;
     }
     // A path that filled the buffer was cut short, and older systems leave it unterminated.
-    if (length >= MAX_PATH)
+    if (length >= PathBufferSize)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    if (length >= MAX_PATH || !DeriveStorePaths(modulePath)) {
+    if (length >= PathBufferSize || !DeriveStorePaths(modulePath)) {
         ReportLastError(NULL);
         return false;
     }

@@ -44,16 +44,17 @@ static void OnOk(HWND dialog)
 static void ImportDroppedFile(HDROP drop, UINT index)
 {
     UINT length = DragQueryFileA(drop, index, NULL, 0);
-    // A longer path would arrive cut short and name some other file.
-    if (length >= MAX_PATH) {
+    char source[PathBufferSize];
+    // No name at all: there is nothing to copy, and the buffer would be read unwritten.
+    if (length < PathBufferSize
+        && (length == 0 || DragQueryFileA(drop, index, source, PathBufferSize) == 0))
+        return;
+    // A longer path would arrive cut short, or could not be opened.
+    if (length >= PathBufferSize || !PathFits(source)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError(NULL);
         return;
     }
-    char source[MAX_PATH];
-    // No name at all: there is nothing to copy, and the buffer would be read unwritten.
-    if (length == 0 || DragQueryFileA(drop, index, source, MAX_PATH) == 0)
-        return;
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(source, &found);
@@ -63,7 +64,7 @@ static void ImportDroppedFile(HDROP drop, UINT index)
     }
     FindClose(search);
 
-    char destination[MAX_PATH];
+    char destination[PathBufferSize];
     if (!JoinPath(destination, NULL, StoreDirectory, found.cFileName, NULL)) {
         ReportLastError(source);
         return;

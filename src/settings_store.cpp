@@ -1,7 +1,7 @@
 #include "tessmere.h"
 
 SettingsRecord ChangeSettings;      // all zero until LoadSettings
-char UserWallpaper[MAX_PATH];
+char UserWallpaper[PathBufferSize];
 
 static const char SettingsKeyName[] = "Software\\Quillaby\\Tessmere";
 static const LONG DefaultMinutes = 5;
@@ -95,14 +95,18 @@ void SaveSettings(SettingsRecord &settings)
 void ReadSystemWallpaper(char *buffer)
 {
     HKEY key = OpenUserKey("Control Panel\\Desktop");
-    DWORD size = MAX_PATH;
+    DWORD size = PathBufferSize;
     LONG status = RegQueryValueExA(key, "Wallpaper", NULL, NULL, (BYTE *)buffer, &size);
     // A value that fills the whole buffer without its NUL would be a cut path: refuse it.
-    if (status == ERROR_SUCCESS && size == MAX_PATH && buffer[MAX_PATH - 1] != '\0')
+    if (status == ERROR_SUCCESS && size == PathBufferSize && buffer[PathBufferSize - 1] != '\0')
         status = ERROR_MORE_DATA;
     if (status == ERROR_SUCCESS) {
-        buffer[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
-    } else {
+        buffer[size < PathBufferSize ? size : PathBufferSize - 1] = '\0';
+        // Windows could not set a longer one as the wallpaper.
+        if (!PathFits(buffer))
+            status = ERROR_MORE_DATA;
+    }
+    if (status != ERROR_SUCCESS) {
         buffer[0] = '\0';
         ReportRegistryError("RegQueryValueEx", status);
     }

@@ -26,13 +26,18 @@ struct SettingsRecord {
     LONG Mode;      // a ChangeMode, or whatever other value the registry held
 };
 
+// Room for any path that Windows takes, MAX_PATH - 1 characters, in any code
+// page: UTF-8 spells each character that Windows counts in up to 3 bytes.
+const size_t PathBufferSize = 3 * MAX_PATH;
+
 // main
 extern HINSTANCE AppInstance;
-extern char StoreDirectory[MAX_PATH];
-extern char CaptureFilePath[MAX_PATH];
-extern char StorePattern[MAX_PATH];
+extern char StoreDirectory[PathBufferSize];
+extern char CaptureFilePath[PathBufferSize];
+extern char StorePattern[PathBufferSize];
 extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: re-adding and removal reuse it
 extern UINT TaskbarCreatedMessage;       // sent by a restarted shell; 0 if it could not be registered
+bool PathFits(const char *path);
 bool SplitPath(const char *path, char *drive, char *directory, char *name);
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);
@@ -41,7 +46,7 @@ void ReloadTrayIcon();                   // TrayIcon's own, at the small-icon si
 
 // settings_store
 extern SettingsRecord ChangeSettings;
-extern char UserWallpaper[MAX_PATH];     // the wallpaper set when this copy started
+extern char UserWallpaper[PathBufferSize];   // the wallpaper set when this copy started
 DWORD ChangeInterval(const SettingsRecord &settings);
 void LoadSettings(SettingsRecord &settings);
 void SaveSettings(SettingsRecord &settings);
@@ -61,7 +66,7 @@ void ScheduleChangeTimer(HWND window, bool stop);
 bool CaptureToFile(int mode);
 
 // cycler
-extern char CycledFilePath[MAX_PATH];
+extern char CycledFilePath[PathBufferSize];
 const char *NextStoredFile(HWND window);
 void CloseStoreSearch();
 

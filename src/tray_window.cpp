@@ -1,6 +1,7 @@
 #include "tessmere.h"
 
 #include <shellapi.h>
+#include <string.h>
 #include <wtsapi32.h>
 
 static HMENU TrayMenu;              // menu 102, from WM_CREATE to WM_DESTROY
@@ -8,7 +9,7 @@ static HMODULE SessionLibrary;      // wtsapi32.dll while the window hears of se
 static bool SessionLocked;          // from WTS_SESSION_LOCK to WTS_SESSION_UNLOCK
 static bool SessionDisconnected;    // from a console or remote disconnect to a connect
 static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
-static char ShownPath[MAX_PATH];    // the picture set last, empty if it could not be looked at
+static char ShownPath[PathBufferSize];  // the picture set last, empty if it could not be looked at
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
 
 // The tray's Capture waits until the menu, the chosen item's fade-out and the
@@ -24,7 +25,7 @@ void ApplyWallpaper(const char *path)
     if (path == NULL)
         path = CaptureFilePath;
     if (GetFileAttributesExA(path, GetFileExInfoStandard, &ShownFile))
-        lstrcpynA(ShownPath, path, MAX_PATH);
+        lstrcpynA(ShownPath, path, sizeof ShownPath);
     else
         ShownPath[0] = '\0';
     // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
@@ -34,13 +35,15 @@ void ApplyWallpaper(const char *path)
 // Setting the picture already shown makes the system read it again and wakes
 // every program with the broadcast. The system says which file it shows; the
 // size and time say that no capture or dropped file has replaced it since.
+// The system gives the name back byte for byte; lstrcmpi would read it through
+// the locale's code page, which need not be its own, and could take two names for one.
 bool StillShown(const char *path)
 {
-    char shown[MAX_PATH];
+    char shown[PathBufferSize];
     WIN32_FILE_ATTRIBUTE_DATA now;
-    return ShownPath[0] != '\0' && lstrcmpiA(path, ShownPath) == 0
-        && SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, shown, 0)
-        && lstrcmpiA(shown, path) == 0
+    return ShownPath[0] != '\0' && strcmp(path, ShownPath) == 0
+        && SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof shown, shown, 0)
+        && strcmp(shown, path) == 0
         && GetFileAttributesExA(path, GetFileExInfoStandard, &now)
         && now.nFileSizeHigh == ShownFile.nFileSizeHigh
         && now.nFileSizeLow == ShownFile.nFileSizeLow
@@ -63,10 +66,11 @@ void ScheduleChangeTimer(HWND window, bool stop)
 // Downloads) would be loaded instead.
 static void WatchSession(HWND window)
 {
-    char directory[MAX_PATH];
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !JoinPath(path, NULL, directory, "wtsapi32.dll", NULL))
+    char directory[PathBufferSize];
+    char path[PathBufferSize];
+    UINT length = GetSystemDirectoryA(directory, sizeof directory);
+    if (length == 0 || length >= sizeof directory
+        || !JoinPath(path, NULL, directory, "wtsapi32.dll", NULL))
         return;
     SessionLibrary = LoadLibraryA(path);
     if (SessionLibrary == NULL)

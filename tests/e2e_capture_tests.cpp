@@ -127,7 +127,7 @@ TEST_F(TrayCapture, FullStoreLeavesNoBrokenBitmapAsWallpaper)
     SmallFileSystem smallFileSystem(small, "1m");
     if (!smallFileSystem.Mounted())
         return;
-    Start(program, JoinDir(small, "app"), boxes);
+    Start(program, Wide(JoinDir(small, "app")), boxes);
     SetCurrentWallpaper(otherWallpaper);
     bool chosen = ChooseTrayMenuItem(program, MenuCapture);
     bool reported = boxes.WaitForCount(1);

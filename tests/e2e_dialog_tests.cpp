@@ -6,6 +6,7 @@
 #include "resource.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 class SettingsDialog : public ProgramTest {
 protected:
@@ -30,6 +31,16 @@ protected:
         SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str());
     }
     void Press(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+    // As the shell drops a file: its name, wide, in memory of the program's own.
+    void DropFile(const std::wstring &path)
+    {
+        std::wstring names = std::wstring(sizeof(DROPFILES) / 2, L'\0') + path + L'\0';
+        *(DROPFILES *)&names[0] = { sizeof(DROPFILES), {}, FALSE, TRUE };
+        HANDLE process = program.process.hProcess;
+        void *copy = VirtualAllocEx(process, nullptr, names.size() * 2 + 2, MEM_COMMIT, PAGE_READWRITE);
+        ASSERT_TRUE(WriteProcessMemory(process, copy, names.c_str(), names.size() * 2 + 2, nullptr));
+        PostMessageA(dialog, WM_DROPFILES, (WPARAM)copy, 0);
+    }
     bool Closed() { return WaitUntil([&] { return !IsWindow(dialog); }); }
     DWORD Stored(const char *name)
     {
@@ -257,7 +268,7 @@ TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
     HWND front = windows.ShowInFront(50, 50, 1, 10, 10);
     Program second;
     BoxWatcher secondBoxes{ 0 };
-    ASSERT_TRUE(LaunchProgram(JoinDir(directory, "second"), second));
+    ASSERT_TRUE(LaunchProgram(Wide(JoinDir(directory, "second")), second));
     secondBoxes.SetProcess(second.process.dwProcessId);
     ASSERT_TRUE(secondBoxes.WaitForCount(1));
     EXPECT_EQ("Already exist", secondBoxes.Seen()[0].text);
@@ -275,6 +286,18 @@ TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
     Press(IDCANCEL);
 }
 
+TEST_F(SettingsDialog, DroppedFileNamedOutsideTheCodePageKeepsItsName)
+{
+    Start();
+    std::wstring zoe = Wide(directory) + L"\\Zo\u00eb.bmp";
+    ASSERT_TRUE(CopyFileW(Wide(userWallpaper).c_str(), zoe.c_str(), FALSE));
+    ASSERT_NE(nullptr, OpenSettings());
+    DropFile(zoe);
+    std::wstring copied = Wide(program.StoreDirectory()) + L"\\Zo\u00eb.bmp";
+    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(copied.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    Press(IDCANCEL);
+}
+
 class StoredFiles : public ProgramTest {
 protected:
     std::string PrepareStore()
@@ -289,14 +312,15 @@ protected:
 TEST_F(StoredFiles, EverySecondTheNextStoredFileBecomesTheWallpaper)
 {
     std::string store = PrepareStore();
-    std::string a = JoinDir(store, "A.bmp"), b = JoinDir(store, "B.bmp");
-    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0xFF0000));
-    ASSERT_TRUE(WriteBmp24(b, 4, 4, 0x0000FF));
+    // "Zoë" is outside code page 932, "夏" inside: both must be set under their own names.
+    std::wstring a = Wide(store) + L"\\Zo\u00eb.bmp", b = Wide(store) + L"\\\u590f.bmp";
+    ASSERT_TRUE(CopyFileW(Wide(userWallpaper).c_str(), a.c_str(), FALSE));
+    ASSERT_TRUE(WriteBmp24(Ansi(b), 4, 4, 0x0000FF));
     StoreSettings(1000, 1);
     Start();
     bool sawA = false, sawB = false;
     WaitUntil([&] {
-        std::string now = CurrentWallpaper();
+        std::wstring now = CurrentWallpaperW();
         sawA |= now == a;
         sawB |= now == b;
         return sawA && sawB;

@@ -27,7 +27,7 @@ protected:
         EndProgram(program);
     }
     // Starts the program in its own directory and waits for its main window.
-    void Start(Program &which, const std::string &where, BoxWatcher &watcher)
+    void Start(Program &which, const std::wstring &where, BoxWatcher &watcher)
     {
         ASSERT_TRUE(LaunchProgram(where, which));
         watcher.SetProcess(which.process.dwProcessId);
@@ -38,7 +38,7 @@ protected:
     }
     void Start()
     {
-        Start(program, JoinDir(directory, "app"), boxes);
+        Start(program, Wide(JoinDir(directory, "app")), boxes);
     }
     void StoreSettings(DWORD timerMilliseconds, DWORD mode)
     {

@@ -34,12 +34,27 @@ TEST_F(StartUp, KeepsAnExistingStoreDirectoryAndItsFiles)
 
 TEST_F(StartUp, InADoubleByteDirectoryCreatesTheStoreThere)
 {
-    // "壁紙\ソフト": both names hold a character whose trail byte is 0x5C.
-    std::string parent = JoinDir(directory, Ansi(L"\u58c1\u7d19"));
+    // "表表...\ソフト": characters whose trail byte is 0x5C, as many as fit a
+    // capture file's path in 259 bytes of code page 932; UTF-8 needs half as many again.
+    std::string parent = directory + "\\";
+    while (parent.size() < 220)
+        parent += Ansi(L"\u8868");
     CreateDirectoryA(parent.c_str(), nullptr);
     std::string app = JoinDir(parent, Ansi(L"\u30bd\u30d5\u30c8"));
-    Start(program, app, boxes);
+    Start(program, Wide(app), boxes);
     EXPECT_TRUE(DirectoryExists(JoinDir(app, "StoreWallPaper")));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(StartUp, InAFolderNamedOutsideTheCodePageCapturesThere)
+{
+    // "Łódź 한국 😀": code page 932 spells none of Ł, ź, the Hangul or the emoji.
+    std::wstring app = Wide(directory) + L"\\\u0141\u00f3d\u017a \ud55c\uad6d \U0001f600";
+    std::wstring capture = app + L"\\StoreWallPaper\\Tessmere.bmp";
+    StoreSettings(1000, 0);
+    Start(program, app, boxes);
+    EXPECT_TRUE(WaitUntil([&] { return CurrentWallpaperW() == capture; }));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(capture.c_str()));
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
@@ -51,7 +66,7 @@ TEST_F(StartUp, PathsTooLongForTheStoreAreReportedAndEndTheRun)
         deep = JoinDir(deep, std::string(std::min<size_t>(60, 240 - deep.size()), 'd'));
         ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
     }
-    ASSERT_TRUE(LaunchProgram(deep, program));
+    ASSERT_TRUE(LaunchProgram(Wide(deep), program));
     boxes.SetProcess(program.process.dwProcessId);
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(0u, ExitCode());
@@ -70,7 +85,7 @@ TEST_F(SingleInstance, SecondCopySaysAlreadyExistAndLeavesTheFirstAlone)
     Program second;
     BoxWatcher secondBoxes{ 0 };
     std::string elsewhere = JoinDir(directory, "second");
-    ASSERT_TRUE(LaunchProgram(elsewhere, second));
+    ASSERT_TRUE(LaunchProgram(Wide(elsewhere), second));
     secondBoxes.SetProcess(second.process.dwProcessId);
     ASSERT_TRUE(secondBoxes.WaitForCount(1));
     DWORD code = STILL_ACTIVE;
@@ -193,12 +208,16 @@ class Exit : public ProgramTest {};
 
 TEST_F(Exit, RestoresTheUsersWallpaperAndEndsWithZero)
 {
+    // Read through code page 932, "Zoë" would be "Zoe": another file, or none.
+    std::wstring zoe = Wide(directory) + L"\\Zo\u00eb \U0001f600.bmp";
+    ASSERT_TRUE(CopyFileW(Wide(userWallpaper).c_str(), zoe.c_str(), FALSE));
+    SetRegistryString(DesktopKey, "Wallpaper", zoe);
     Start();
     SetCurrentWallpaper(otherWallpaper);
     ASSERT_EQ(otherWallpaper, CurrentWallpaper());
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
     EXPECT_EQ(0u, ExitCode());
-    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_EQ(zoe, CurrentWallpaperW());
     EXPECT_TRUE(boxes.Seen().empty());
 }
 

@@ -197,11 +197,12 @@ TEST_F(Manifest, SupportsEveryWindowsFromVistaTo11)
     EXPECT_EQ(expected, seen);
 }
 
-TEST_F(Manifest, DeclaresPerMonitorDpiAwareness)
+TEST_F(Manifest, DeclaresPerMonitorDpiAwarenessAndTheUtf8CodePage)
 {
     EXPECT_EQ(L"true/pm", Setting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"));
     EXPECT_EQ(L"PerMonitorV2, PerMonitor",
               Setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"));
+    EXPECT_EQ(L"UTF-8", Setting(L"http://schemas.microsoft.com/SMI/2019/WindowsSettings", L"activeCodePage"));
 }
 
 TEST_F(Manifest, DependsOnCommonControlsVersion6)

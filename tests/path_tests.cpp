@@ -23,7 +23,7 @@ class PathSplit : public CodePage932, public ::testing::WithParamInterface<Split
 TEST_P(PathSplit, GivesDriveDirectoryAndNameWithoutExtension)
 {
     const SplitCase &c = GetParam();
-    char drive[3] = "?", directory[MAX_PATH] = "?", name[MAX_PATH] = "?";
+    char drive[3] = "?", directory[PathBufferSize] = "?", name[PathBufferSize] = "?";
     ASSERT_TRUE(SplitPath(c.path, drive, directory, name));
     EXPECT_STREQ(c.drive, drive);
     EXPECT_STREQ(c.directory, directory);
@@ -54,7 +54,7 @@ class PathJoin : public CodePage932, public ::testing::WithParamInterface<JoinCa
 TEST_P(PathJoin, FollowsTheJoiningRule)
 {
     const JoinCase &c = GetParam();
-    char result[MAX_PATH] = "?";
+    char result[PathBufferSize] = "?";
     ASSERT_TRUE(JoinPath(result, c.drive, c.directory, c.name, c.extension));
     EXPECT_STREQ(c.expected, result);
 }
@@ -74,9 +74,9 @@ INSTANTIATE_TEST_SUITE_P(Table, PathJoin, ::testing::Values(
 
 class PathLength : public CodePage932 {};
 
-TEST_F(PathLength, JoinFitsExactly259BytesAndRefusesMore)
+TEST_F(PathLength, JoinFitsExactly259CharactersAndRefusesMore)
 {
-    char result[MAX_PATH];
+    char result[PathBufferSize];
     std::string directory(250, 'd');
     ASSERT_TRUE(JoinPath(result, nullptr, directory.c_str(), "12345678", nullptr));
     EXPECT_EQ(259u, strlen(result));

@@ -1,6 +1,6 @@
 // A helper process for the tests.
-//   probe wallpaper   prints the desktop wallpaper as a fresh process sees it
-//                     (a Wine process keeps the value it read first);
+//   probe wallpaper   prints the desktop wallpaper, in UTF-8, as a fresh process
+//                     sees it (a Wine process keeps the value it read first);
 //   probe warmup      creates a window once, so that Wine's desktop and
 //                     services are started before the tests run;
 //   probe pattern X Y WIDTH HEIGHT SEED
@@ -72,10 +72,12 @@ static int ShowPattern(char **argument)
 int main(int argc, char **argv)
 {
     if (argc > 1 && strcmp(argv[1], "wallpaper") == 0) {
-        char path[MAX_PATH] = "";
-        if (!SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, path, 0))
+        wchar_t path[MAX_PATH] = L"";
+        char utf8[4 * MAX_PATH] = "";
+        if (!SystemParametersInfoW(SPI_GETDESKWALLPAPER, MAX_PATH, path, 0)
+            || !WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr))
             return 1;
-        fputs(path, stdout);
+        fputs(utf8, stdout);
         return 0;
     }
     if (argc > 1 && strcmp(argv[1], "warmup") == 0) {

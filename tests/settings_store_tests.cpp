@@ -154,11 +154,11 @@ protected:
     void TearDown() override { SetRegistryString(DesktopKey, "Wallpaper", ""); }
     std::string Read()
     {
-        char buffer[MAX_PATH + 16];
+        char buffer[PathBufferSize + 16];
         memset(buffer, 'x', sizeof buffer);
         ReadSystemWallpaper(buffer);
-        EXPECT_EQ('x', buffer[MAX_PATH]) << "written past the 260-byte buffer";
-        return std::string(buffer, strnlen(buffer, MAX_PATH));
+        EXPECT_EQ('x', buffer[PathBufferSize]) << "written past the buffer";
+        return std::string(buffer, strnlen(buffer, PathBufferSize));
     }
     BoxWatcher boxes;
 };
@@ -201,15 +201,15 @@ TEST_F(SystemWallpaper, DoubleBytePathsKeepTheirBytes)
     std::string path = Ansi(L"C:\\\u58c1\u7d19\\\u30bd\u30d5\u30c8.bmp");
     SetRegistryString(DesktopKey, "Wallpaper", path);
     EXPECT_EQ(path, Read());
-    // ... and one of 259 bytes made mostly of double-byte characters.
+    // ... and one of 259 characters, nearly all double-byte: 511 bytes.
     std::string longPath = "C:\\";
-    for (int i = 0; i < 126; i++)
+    for (int i = 0; i < 252; i++)
         longPath += "\x95\x5C";
-    longPath += ".bmp";
-    ASSERT_EQ(259u, longPath.size());
-    SetRegistryString(DesktopKey, "Wallpaper", longPath);
-    EXPECT_EQ(longPath, Read());
+    SetRegistryString(DesktopKey, "Wallpaper", longPath + ".bmp");
+    EXPECT_EQ(longPath + ".bmp", Read());
     EXPECT_TRUE(boxes.Seen().empty());
+    SetRegistryString(DesktopKey, "Wallpaper", longPath + "\x95\x5C.bmp");
+    EXPECT_EQ("", Read()) << "260 characters";
 }
 
 TEST_F(SystemWallpaper, ExpandableValueIsTakenUnexpanded)

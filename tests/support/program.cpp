@@ -21,18 +21,18 @@ std::string BuiltExecutable()
     return WindowsPath(TESSMERE_EXE);
 }
 
-bool LaunchProgram(const std::string &directory, Program &program, const std::string &exeName)
+bool LaunchProgram(const std::wstring &directory, Program &program)
 {
     program = Program();
-    program.directory = directory;
-    CreateDirectoryA(directory.c_str(), nullptr);
-    std::string exe = JoinDir(directory, exeName);
-    if (!CopyFileA(BuiltExecutable().c_str(), exe.c_str(), FALSE))
+    program.directory = Ansi(directory);
+    CreateDirectoryW(directory.c_str(), nullptr);
+    std::wstring exe = directory + L"\\Tessmere.exe";
+    if (!CopyFileW(Wide(BuiltExecutable()).c_str(), exe.c_str(), FALSE))
         return false;
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         directory.c_str(), &startup, &program.process))
         return false;
     WaitForInputIdle(program.process.hProcess, 5000);

@@ -15,10 +15,9 @@ struct Program {
 };
 
 std::string BuiltExecutable();
-// Copies the built Tessmere.exe (under the given name) into directory and
-// starts it; the main window is looked for but may not appear.
-bool LaunchProgram(const std::string &directory, Program &program,
-                   const std::string &exeName = "Tessmere.exe");
+// Copies the built Tessmere.exe into directory (wide: a name outside the code
+// page stays whole) and starts it; the main window is looked for but may not appear.
+bool LaunchProgram(const std::wstring &directory, Program &program);
 HWND WaitForMainWindow(const Program &program, DWORD timeoutMs = 15000);
 bool WaitForExit(const Program &program, DWORD timeoutMs, DWORD &exitCode);
 bool IsRunning(const Program &program);

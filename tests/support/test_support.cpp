@@ -403,6 +403,12 @@ void SetRegistryString(const char *key, const char *name, const std::string &val
     SetRegistryValue(key, name, REG_SZ, value.c_str(), (DWORD)value.size() + 1);
 }
 
+void SetRegistryString(const char *key, const char *name, const std::wstring &value)
+{
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, Wide(key).c_str(), Wide(name).c_str(),
+                                             REG_SZ, value.c_str(), (DWORD)(value.size() + 1) * 2));
+}
+
 void DeleteRegistryValue(const char *keyName, const char *name)
 {
     HKEY key;
@@ -457,12 +463,12 @@ DWORD RequestedLogPixels()
 
 // A Wine process keeps the wallpaper it read first, so every look is taken by
 // a fresh process.
-std::string CurrentWallpaper()
+std::wstring CurrentWallpaperW()
 {
     SECURITY_ATTRIBUTES inherit = { sizeof inherit, nullptr, TRUE };
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return "<no pipe>";
+        return L"<no pipe>";
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     std::string commandLine = "\"" + WindowsPath(PROBE_EXE) + "\" wallpaper";
     STARTUPINFOA startup = {};
@@ -482,11 +488,14 @@ std::string CurrentWallpaper()
         path.append(buffer, read);
     CloseHandle(readEnd);
     if (!started)
-        return "<probe did not start>";
+        return L"<probe did not start>";
     WaitForSingleObject(process.hProcess, 10000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return path;
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), &wide[0],
+                                    (int)wide.size()));
+    return wide;
 }
 
 void SetCurrentWallpaper(const std::string &path)

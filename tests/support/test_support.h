@@ -93,6 +93,8 @@ bool SettingsKeyExists();
 void SetRegistryValue(const char *key, const char *name, DWORD type, const void *data, DWORD size);
 void SetRegistryDword(const char *key, const char *name, DWORD value);
 void SetRegistryString(const char *key, const char *name, const std::string &value);
+// Whole, through the W function, also where the code page has no spelling.
+void SetRegistryString(const char *key, const char *name, const std::wstring &value);
 void DeleteRegistryValue(const char *key, const char *name);
 bool ReadRegistryDword(const char *key, const char *name, DWORD &value);
 std::string ReadRegistryString(const char *key, const char *name);
@@ -102,7 +104,8 @@ int CountRegistryValues(const char *key);
 DWORD RequestedLogPixels();
 
 // --- Wallpaper and timers -----------------------------------------------------
-std::string CurrentWallpaper();
+std::wstring CurrentWallpaperW();           // exactly, also where the code page has no spelling
+inline std::string CurrentWallpaper() { return Ansi(CurrentWallpaperW()); }
 void SetCurrentWallpaper(const std::string &path);
 // Whether the window's change timer (identifier 1) is armed; it is not afterwards.
 bool TimerArmed(HWND window);

@@ -262,7 +262,7 @@ static void OnTimer(HWND window, WPARAM timer)
 static void OnTaskbarCreated()
 {
     ReloadTrayIcon();   // the display may have been scaled since the icon was added
-    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon) && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
+    if (!AddTrayIconToShell() && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
         ReportLastError("Shell_NotifyIcon");
 }
 

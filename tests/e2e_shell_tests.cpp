@@ -112,10 +112,32 @@ TEST_F(TrayMenu, LeftButtonOpensTheMenuWithItsBottomAtTheCursor)
     EXPECT_TRUE(IsRunning(program));
 }
 
+TEST_F(TrayMenu, EnterOnTheIconOpensOneMenuWithItsFirstItemSelected)
+{
+    Start();
+    // The shell may report one press of Enter twice: while its menu is open, or as it closes.
+    for (UINT key : { VK_ESCAPE, VK_RETURN }) {
+        SendTrayNotification(program, NIN_KEYSELECT);
+        SendTrayNotification(program, NIN_KEYSELECT);
+        HWND menu = WaitForTrayMenu(program);
+        ASSERT_NE(nullptr, menu) << "Enter on the icon opens no menu";
+        PressKey(menu, key);
+        SendTrayNotification(program, NIN_KEYSELECT);
+        PumpMessages(1000);
+        EXPECT_EQ(nullptr, FindProcessWindow(program.process.dwProcessId, "#32768", nullptr));
+    }
+    HWND dialog = WaitForWindow(program.process.dwProcessId, "#32770", "Tessmere");
+    ASSERT_NE(nullptr, dialog) << "Enter in the menu chose no Settings, its first item";
+    SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 TEST_F(TrayMenu, OtherNotificationsOpenNothing)
 {
     Start();
-    for (UINT notification : { WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_MOUSEMOVE })
+    for (UINT notification : { WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU, WM_LBUTTONDBLCLK,
+                               WM_MOUSEMOVE, NIN_SELECT })
         SendTrayNotification(program, notification);
     PumpMessages(1500);
     EXPECT_EQ(nullptr, FindProcessWindow(program.process.dwProcessId, "#32768", nullptr));

@@ -214,16 +214,29 @@ static bool RegisterMainWindowClass(HINSTANCE instance)
     return true;
 }
 
+// An icon of version 3 hears of Enter or Space on it as NIN_KEYSELECT; one
+// without a version hears of it as a right click, which opens nothing. A
+// shell that knows no versions keeps the icon as it was.
+bool AddTrayIconToShell()
+{
+    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon))
+        return false;
+    Shell_NotifyIconA(NIM_SETVERSION, &TrayIcon);
+    return true;
+}
+
 static bool AddTrayIcon(HWND window)
 {
-    TrayIcon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    // The smallest record that carries uVersion.
+    TrayIcon.cbSize = NOTIFYICONDATAA_V2_SIZE;
     TrayIcon.hWnd = window;
     TrayIcon.uID = TRAY_ICON_ID;
     TrayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     TrayIcon.uCallbackMessage = WM_TRAYNOTIFY;
+    TrayIcon.uVersion = NOTIFYICON_VERSION;
     lstrcpynA(TrayIcon.szTip, PROGRAM_NAME, sizeof TrayIcon.szTip);
     ReloadTrayIcon();
-    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon)) {
+    if (!AddTrayIconToShell()) {
         ReportLastError("Shell_NotifyIcon");
         return false;
     }

@@ -43,6 +43,7 @@ bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);
 bool DeriveStorePaths(const char *modulePath);
 void ReloadTrayIcon();                   // TrayIcon's own, at the small-icon size of the moment
+bool AddTrayIconToShell();               // NIM_ADD of TrayIcon, with its version
 
 // settings_store
 extern SettingsRecord ChangeSettings;

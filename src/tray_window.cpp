@@ -11,14 +11,21 @@ static bool SessionDisconnected;    // from a console or remote disconnect to a 
 static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
 static char ShownPath[PathBufferSize];  // the picture set last, empty if it could not be looked at
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
+static bool TrayMenuOpen;           // while the tray menu is tracked
+static DWORD TrayMenuClosedAt;      // GetTickCount when it last closed
 
 // The tray's Capture waits until the menu, the chosen item's fade-out and the
 // icon's tip are gone and the windows under them have painted themselves
 // again: the desktop of a shell repaints later than the closing menu's command.
 static const UINT TrayCaptureDelay = 750;
 
+// Enter on the icon can be reported twice, the second time just after the
+// menu that the first opened has closed. One press opens one menu.
+static const DWORD KeySelectEchoTime = 500;
+
 typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
 typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
+typedef HRESULT(WINAPI *IconRectFunction)(const NOTIFYICONIDENTIFIER *, RECT *);
 
 void ApplyWallpaper(const char *path)
 {
@@ -166,26 +173,73 @@ static void RunTimedCycle(HWND window)
     TimedChangeUnderWay = false;
 }
 
-static void ShowTrayMenu(HWND window)
+// Windows 7 and later say where the icon is; before them the shell keeps it to itself.
+static bool GetTrayIconRect(RECT &rect)
 {
-    POINT cursor;
-    GetCursorPos(&cursor);
+    IconRectFunction getRect = (IconRectFunction)(void *)GetProcAddress(
+        GetModuleHandleA("shell32.dll"), "Shell_NotifyIconGetRect");
+    NOTIFYICONIDENTIFIER icon = {};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = TrayIcon.hWnd;
+    icon.uID = TrayIcon.uID;
+    return getRect != NULL && SUCCEEDED(getRect(&icon, &rect));
+}
+
+// A click opens the menu with its bottom at the pointer. From the keyboard the
+// pointer may be anywhere: the menu stands at the icon with its first item
+// selected, and the focus goes back to the notification area if it closes
+// without a choice.
+static void ShowTrayMenu(HWND window, bool fromKeyboard)
+{
+    // No second menu opens, and the key posted for it would move this one's selection.
+    if (TrayMenuOpen)
+        return;
     HMENU popup = GetSubMenu(TrayMenu, 0);
     if (popup == NULL) {
         ReportLastError("GetSubMenu");
         return;
     }
-    TrackPopupMenu(popup, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, NULL);
+    // The choice comes back rather than as a message, so that a menu closed without one is known.
+    UINT flags = TPM_BOTTOMALIGN | TPM_RETURNCMD;
+    TPMPARAMS around = {};
+    around.cbSize = sizeof around;
+    POINT at;
+    bool atIcon = fromKeyboard && GetTrayIconRect(around.rcExclude);
+    if (atIcon) {
+        at.x = around.rcExclude.left;
+        at.y = around.rcExclude.top;
+        flags |= TPM_VERTICAL;      // above the icon, or below it on a taskbar at the top
+    } else {
+        GetCursorPos(&at);
+    }
+    // The menu reads a key already queued as the user's: Down selects its first item.
+    if (fromKeyboard)
+        PostMessageA(window, WM_KEYDOWN, VK_DOWN, 0);
+    TrayMenuOpen = true;
+    UINT command = (UINT)TrackPopupMenuEx(popup, flags, at.x, at.y, window, atIcon ? &around : NULL);
+    TrayMenuOpen = false;
+    TrayMenuClosedAt = GetTickCount();
     // Without a message after the menu, a tray menu may not close when the user clicks elsewhere.
     PostMessageA(window, WM_NULL, 0, 0);
+    if (command != 0)
+        PostMessageA(window, WM_COMMAND, command, 0);
+    else if (fromKeyboard)
+        Shell_NotifyIconA(NIM_SETFOCUS, &TrayIcon);     // a shell that refuses keeps the focus where it was
 }
 
 static void OnTrayNotify(HWND window, LPARAM lParam)
 {
     // The popup menu of a window that is not in front would stay open after a click elsewhere.
     SetForegroundWindow(window);
-    if (lParam == WM_LBUTTONDOWN)
-        ShowTrayMenu(window);
+    switch (lParam) {
+    case WM_LBUTTONDOWN:
+        ShowTrayMenu(window, false);
+        break;
+    case NIN_KEYSELECT:
+        if (GetTickCount() - TrayMenuClosedAt >= KeySelectEchoTime)
+            ShowTrayMenu(window, true);
+        break;
+    }
 }
 
 static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
@@ -266,7 +320,7 @@ static void OnTimer(HWND window, WPARAM timer)
 static void OnTaskbarCreated()
 {
     ReloadTrayIcon();   // the display may have been scaled since the icon was added
-    if (!Shell_NotifyIconA(NIM_ADD, &TrayIcon) && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
+    if (!AddTrayIconToShell() && !Shell_NotifyIconA(NIM_MODIFY, &TrayIcon))
         ReportLastError("Shell_NotifyIcon");
 }
 

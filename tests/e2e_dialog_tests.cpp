@@ -306,6 +306,21 @@ TEST_F(StoredFiles, EverySecondTheNextStoredFileBecomesTheWallpaper)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+TEST_F(StoredFiles, OneFileIsSetAgainOnlyOnceReplaced)
+{
+    std::string a = JoinDir(PrepareStore(), "A.bmp");
+    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0xFF0000));
+    StoreSettings(1000, 1);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CurrentWallpaper() == a; }));
+    WatchSets(a);
+    PumpMessages(2500);
+    EXPECT_EQ(0, Sets()) << "ticks of an unchanged store set nothing";
+    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0x00FF00));
+    EXPECT_TRUE(WaitUntil([&] { return Sets() > 0; }, 2500)) << "a picture written anew is set";
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 TEST_F(StoredFiles, EmptyStoreIsReportedOnceAndKeepsTheWallpaper)
 {
     PrepareStore();

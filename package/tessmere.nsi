@@ -6,7 +6,9 @@
 ; Tessmere keeps its store beside its executable, so it goes where the user can
 ; write without elevation. Command line: /S installs silently, with the start
 ; at sign-in unless /NOSTARTUP is given too; it starts Tessmere again only when
-; it ended a running copy, so that an update keeps the user's tray icon.
+; it ended a running copy, so that an update keeps the user's tray icon. An
+; install or uninstall that fails after ending the running copy starts it
+; again, silent or not.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -174,6 +176,14 @@ Function .onInstSuccess
     ${EndIf}
 FunctionEnd
 
+; Setup aborts before it removes the old program, but where it cannot write
+; the new one: the copy it ended is started again.
+Function .onInstFailed
+    ${If} $EndedRunningCopy = 1
+        Call StartTessmere
+    ${EndIf}
+FunctionEnd
+
 Function .onInit
     ${GetParameters} $0
     ClearErrors
@@ -197,3 +207,9 @@ Section "Uninstall"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
 SectionEnd
+
+Function un.onUninstFailed
+    ${If} $EndedRunningCopy = 1
+        Exec '"$INSTDIR\Tessmere.exe"'
+    ${EndIf}
+FunctionEnd

@@ -6,7 +6,9 @@
 ; Tessmere keeps its store beside its executable, so it goes where the user can
 ; write without elevation. Command line: /S installs silently, with the start
 ; at sign-in unless /NOSTARTUP is given too; it starts Tessmere again only when
-; it ended a running copy, so that an update keeps the user's tray icon.
+; it ended a running copy, so that an update keeps the user's tray icon. An
+; install or uninstall that fails after ending the running copy starts it
+; again, silent or not.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -23,8 +25,9 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessmere"
 !define IDM_EXIT 40003
 !define SYNCHRONIZE 0x00100000
+!define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+!define /math WAIT_AND_QUERY ${SYNCHRONIZE} | ${PROCESS_QUERY_LIMITED_INFORMATION}
 !define EXIT_TIMEOUT_MS 15000
-!define /math EXIT_POLLS ${EXIT_TIMEOUT_MS} / 100
 !define MUI_ICON "..\res\tessmere.ico"
 !define MUI_UNICON "..\res\tessmere.ico"
 
@@ -40,6 +43,8 @@ BrandingText "Tessmere ${VERSION}"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "$(RunTessmere)"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartTessmere
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowFinish
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -52,6 +57,9 @@ LangString SetupCaption ${LANG_ENGLISH} "Tessmere (${BITS}-bit) Setup"
 LangString SetupCaption ${LANG_JAPANESE} "Tessmere (${BITS}-bit) セットアップ"
 Caption "$(SetupCaption)"
 
+Var EndedRunningCopy       ; 1 once the installed Tessmere was asked to exit and did
+Var OtherCopy              ; the folder of a running Tessmere left alone, if any
+
 LangString StartAtSignIn ${LANG_ENGLISH} "Start Tessmere when I sign in"
 LangString StartAtSignIn ${LANG_JAPANESE} "サインイン時に Tessmere を起動する"
 LangString RunTessmere ${LANG_ENGLISH} "Run Tessmere"
@@ -60,6 +68,10 @@ LangString AskingToExit ${LANG_ENGLISH} "Asking Tessmere to exit..."
 LangString AskingToExit ${LANG_JAPANESE} "Tessmere に終了を求めています..."
 LangString DidNotExit ${LANG_ENGLISH} "Tessmere is running and did not exit within 15 seconds of being asked to.$\r$\n$\r$\nChoose Exit in its tray menu, then try again. Nothing has been changed."
 LangString DidNotExit ${LANG_JAPANESE} "Tessmere が実行中で、終了を求めてから 15 秒以内に終了しませんでした。$\r$\n$\r$\nトレイメニューの「終了」を選んでから、もう一度お試しください。何も変更していません。"
+LangString LeftRunning ${LANG_ENGLISH} "Left running: the Tessmere in $OtherCopy"
+LangString LeftRunning ${LANG_JAPANESE} "実行中のまま: $OtherCopy の Tessmere"
+LangString OtherCopyRuns ${LANG_ENGLISH} "Tessmere has been installed.$\r$\n$\r$\nA Tessmere that Setup did not install was already running, from $OtherCopy, and Setup has left it running. To use the installed Tessmere, choose Exit in that one's tray menu, then start Tessmere from the Start menu."
+LangString OtherCopyRuns ${LANG_JAPANESE} "Tessmere をインストールしました。$\r$\n$\r$\nこのセットアップがインストールしたものではない Tessmere が $OtherCopy から実行中だったため、そのままにしました。インストールした Tessmere を使うには、そちらのトレイメニューで「終了」を選んでから、スタートメニューの Tessmere を起動してください。"
 LangString ProgramInUse ${LANG_ENGLISH} "$INSTDIR\Tessmere.exe is still in use and cannot be replaced or removed.$\r$\n$\r$\nTry again in a moment. Nothing has been changed."
 LangString ProgramInUse ${LANG_JAPANESE} "$INSTDIR\Tessmere.exe が使用中のため、置き換えも削除もできません。$\r$\n$\r$\nしばらくしてから、もう一度お試しください。何も変更していません。"
 
@@ -71,34 +83,39 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 1999 V.ELLORAN"
 
-Var EndedRunningCopy       ; 1 once a running Tessmere was asked to exit and did
-
 ; A running Tessmere is asked to end through its own Exit command, which puts
 ; back the user's wallpaper. Its hidden main window is found by class, since
-; its settings dialog has the same title. Only the end of the process, not of
-; the window, frees the executable: the process is waited for, or, when it
-; cannot be opened, its window (RemoveProgram then waits for the file). If it
-; does not end, nothing is touched.
+; its settings dialog has the same title. Only the installed copy holds the
+; files replaced here: one running from elsewhere, such as a zip's folder, is
+; left alone, for whatever is started afterwards must be the copy the user
+; had. So is one whose path cannot be read. Only the end of the process, not
+; of the window, frees the executable. If it does not end, nothing is touched.
 !macro DEFINE_END_RUNNING_TESSMERE un
 Function ${un}EndRunningTessmere
     FindWindow $0 "Tessmere"
     ${If} $0 = 0
         Return
     ${EndIf}
-    DetailPrint "$(AskingToExit)"
     System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1)'
-    System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2'
-    System::Call 'user32::PostMessage(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0)'
+    System::Call 'kernel32::OpenProcess(i ${WAIT_AND_QUERY}, i 0, i r1) p .r2'
+    StrCpy $3 ""
     ${If} $2 P<> 0
-        System::Call 'kernel32::WaitForSingleObject(p r2, i ${EXIT_TIMEOUT_MS}) i .r3'
-        System::Call 'kernel32::CloseHandle(p r2)'
-    ${Else}
-        ${For} $4 1 ${EXIT_POLLS}
-            System::Call 'user32::IsWindow(p r0) i .r3'
-            ${IfThen} $3 = 0 ${|} ${Break} ${|}
-            Sleep 100
-        ${Next}
+        System::Call 'kernel32::QueryFullProcessImageNameW(p r2, i 0, w .r3, *i ${NSIS_MAX_STRLEN})'
     ${EndIf}
+    ; Paths compare without regard to case.
+    ${If} $3 != "$INSTDIR\Tessmere.exe"
+        ${GetParent} "$3" $OtherCopy
+        ${IfThen} $OtherCopy == "" ${|} StrCpy $OtherCopy "?" ${|}
+        DetailPrint "$(LeftRunning)"
+        ${If} $2 P<> 0
+            System::Call 'kernel32::CloseHandle(p r2)'
+        ${EndIf}
+        Return
+    ${EndIf}
+    DetailPrint "$(AskingToExit)"
+    System::Call 'user32::PostMessage(p r0, i ${WM_COMMAND}, p ${IDM_EXIT}, p 0)'
+    System::Call 'kernel32::WaitForSingleObject(p r2, i ${EXIT_TIMEOUT_MS}) i .r3'
+    System::Call 'kernel32::CloseHandle(p r2)'
     ${If} $3 = 0
         StrCpy $EndedRunningCopy 1
         Return
@@ -165,11 +182,29 @@ Function StartTessmere
     Exec '"$INSTDIR\Tessmere.exe"'
 FunctionEnd
 
+; With another copy running, the installed one would only say that one
+; already runs.
+Function ShowFinish
+    ${If} $OtherCopy != ""
+        SendMessage $mui.FinishPage.Text ${WM_SETTEXT} 0 "STR:$(OtherCopyRuns)"
+        SendMessage $mui.FinishPage.Run ${BM_SETCHECK} ${BST_UNCHECKED} 0
+        ShowWindow $mui.FinishPage.Run ${SW_HIDE}
+    ${EndIf}
+FunctionEnd
+
 ; Deployment tools expect a silent fresh install to start nothing; the finish
 ; page asks an interactive one.
 Function .onInstSuccess
     ${If} ${Silent}
     ${AndIf} $EndedRunningCopy = 1
+        Call StartTessmere
+    ${EndIf}
+FunctionEnd
+
+; Setup aborts before it removes the old program, but where it cannot write
+; the new one: the copy it ended is started again.
+Function .onInstFailed
+    ${If} $EndedRunningCopy = 1
         Call StartTessmere
     ${EndIf}
 FunctionEnd
@@ -197,3 +232,9 @@ Section "Uninstall"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
 SectionEnd
+
+Function un.onUninstFailed
+    ${If} $EndedRunningCopy = 1
+        Exec '"$INSTDIR\Tessmere.exe"'
+    ${EndIf}
+FunctionEnd

@@ -4,13 +4,21 @@
 # writes, for 32-bit (win32, the i686 build) and 64-bit Windows (win64, the
 # x86_64 build), Tessmere-<version>-<platform>.zip (Tessmere.exe and
 # README.txt) and Tessmere-<version>-<platform>-setup.exe (the per-user
-# installer), and SHA256SUMS over all four. Nothing here runs Wine.
+# installer), and SHA256SUMS over all four, and nothing else: whoever uploads
+# DIST_DIR/* publishes all it holds. Nothing here runs Wine.
 # The same commit gives the same bytes in any folder at any time: the exes
 # have no time stamp, the installers keep no file times, and the zips' times
 # are SOURCE_DATE_EPOCH, the last commit's time unless it is set.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dist=${1:-$root/dist}
+# What an earlier run left in dist goes, and only once this run has built
+# everything; a folder that holds anything else is refused before the build.
+releases=(\( -name 'Tessmere-*.zip' -o -name 'Tessmere-*-setup.exe' -o -name SHA256SUMS \))
+if [ -d "$dist" ] && [ -n "$(find "$dist" -mindepth 1 -maxdepth 1 ! "${releases[@]}")" ]; then
+    echo "package: $dist holds more than releases; name an empty or a new folder" >&2
+    exit 1
+fi
 "$root/scripts/setup.sh"
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -33,7 +41,7 @@ sign() {
 }
 
 # Builds one architecture into build-package/ARCH and leaves its zip and
-# installer in dist.
+# installer in stage_dist.
 package() {
     local arch=$1 platform=$2 build=$root/build-package/$1
     rm -rf "$build"
@@ -57,14 +65,20 @@ package() {
     chmod 644 "$stage"/*
     touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
     (cd "$stage" && TZ=UTC zip -q -X -D "$build/$zip_name" Tessmere.exe README.txt)
-    cp "$build/$zip_name" "$setup" "$dist/"
+    cp "$build/$zip_name" "$setup" "$stage_dist/"
     downloads+=("$zip_name" "$(basename "$setup")")
 }
 
-mkdir -p "$dist"
+stage_dist=$root/build-package/dist
+rm -rf "$stage_dist"
+mkdir -p "$stage_dist"
 downloads=()
 package i686 win32
 package x86_64 win64
-(cd "$dist" && sha256sum "${downloads[@]}" >SHA256SUMS)
+(cd "$stage_dist" && sha256sum "${downloads[@]}" >SHA256SUMS)
+mkdir -p "$dist"
+find "$dist" -mindepth 1 -maxdepth 1 "${releases[@]}" -delete
+mv "$stage_dist"/* "$dist/"
+rmdir "$stage_dist"
 echo "package: $dist"
 (cd "$dist" && cat SHA256SUMS)

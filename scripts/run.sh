@@ -42,24 +42,26 @@ if ! wine reg query 'HKCU\Control Panel\Desktop' /v Wallpaper >/dev/null 2>&1; t
 fi
 
 # Serves the virtual display to this machine alone, with a password made for
-# this run; another machine sees it through an ssh tunnel.
+# this run; another machine sees it through an ssh tunnel. The port is the one
+# this x11vnc prints into a log of its own, once it listens.
 serve_display() {
-    local secret log password port=
+    local secret password port=
     secret=$(mktemp)
-    log=$BUILD_DIR/x11vnc.log
+    vnc_log=$(mktemp)
     password=$(head -c 6 /dev/urandom | base64 | tr '+/' '-_')
     echo "$password" >"$secret"
     x11vnc -display "$DISPLAY" -localhost -noipv6 -forever -shared -passwdfile "rm:$secret" \
-        </dev/null >"$log" 2>&1 &
+        </dev/null >"$vnc_log" 2>&1 &
     vnc=$!
     for _ in $(seq 100); do
-        port=$(sed -n 's/^PORT=//p' "$log")
-        [ -n "$port" ] && break
+        port=$(sed -n 's/^PORT=//p' "$vnc_log")
+        [ -n "$port" ] || ! kill -0 "$vnc" 2>/dev/null && break
         sleep 0.1
     done
     if [ -z "$port" ]; then
         rm -f "$secret"
-        echo "x11vnc did not start; see $log" >&2
+        echo "x11vnc did not start:" >&2
+        cat "$vnc_log" >&2
         return 1
     fi
     echo "VNC on 127.0.0.1:$port only, password $password; from another machine:"
@@ -78,13 +80,14 @@ end_tessmere() {
     fi
 }
 
-# Whatever ends the run closes what it opened: x11vnc, the Wine processes of
-# the run's prefix, and the display.
+# Whatever ends the run closes what it opened: x11vnc and its log, the Wine
+# processes of the run's prefix, and the display.
 close_run() {
     if [ -n "${vnc:-}" ]; then
         kill "$vnc" 2>/dev/null || true
         wait "$vnc" 2>/dev/null || true
     fi
+    rm -f "${vnc_log:-}"
     close_wine_display
 }
 trap close_run EXIT

@@ -68,12 +68,21 @@ build_tessmere() {
 }
 
 # Starts Xvfb on a free display with the given geometry (WxHxDEPTH) and
-# exports DISPLAY; XVFB_PID is the server's process. Xvfb picks the display
-# itself (-displayfd), so two runs started at once never share one.
+# exports DISPLAY and XAUTHORITY; XVFB_PID is the server's process. Xvfb picks
+# the display itself (-displayfd), so two runs started at once never share one.
+# Without a cookie, any account on this machine could read the screen and type
+# into it: the display takes one made for it, in a file only its owner reads.
 start_virtual_display() {
-    local geometry=${1:-1920x1080x24} number_file number=
+    local geometry=${1:-1920x1080x24} number_file number= cookie protocol
+    XVFB_AUTH=$(mktemp)
+    cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+    protocol=$(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' \n')
+    # An entry for every display (family ffff, no address, no number): the
+    # server reads it at start, before its number is known.
+    echo "ffff 0000 0000 0012 $protocol 0010 $cookie" | xauth -q -f "$XVFB_AUTH" nmerge -
     number_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -auth "$XVFB_AUTH" -screen 0 "$geometry" -nolisten tcp \
+        3>"$number_file" >/dev/null 2>&1 &
     XVFB_PID=$!
     for _ in $(seq 100); do
         number=$(cat "$number_file")
@@ -83,9 +92,10 @@ start_virtual_display() {
     rm -f "$number_file"
     if [ -z "$number" ]; then
         echo "Xvfb did not start" >&2
+        stop_virtual_display
         return 1
     fi
-    export DISPLAY=":$number"
+    export DISPLAY=":$number" XAUTHORITY=$XVFB_AUTH
 }
 
 stop_virtual_display() {
@@ -93,6 +103,10 @@ stop_virtual_display() {
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true
         XVFB_PID=
+    fi
+    if [ -n "${XVFB_AUTH:-}" ]; then
+        rm -f "$XVFB_AUTH"
+        XVFB_AUTH=
     fi
 }
 

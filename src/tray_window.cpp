@@ -162,14 +162,45 @@ static void RunTimedCapture()
     TimedChangeUnderWay = false;
 }
 
+static ULONGLONG CycledFingerprint;     // of the stored file set last, read just before
+
+// A picture copied over another of the same size brings the time of its own
+// source, and FAT keeps times to two seconds: only the bytes tell them apart.
+// Read a piece at a time; a file that cannot be read is simply set again.
+static bool ReadFingerprint(const char *path, ULONGLONG &fingerprint)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ULONGLONG piece[8192];
+    ULONGLONG sum = 0;
+    DWORD read = 0;
+    BOOL succeeded;
+    while ((succeeded = ReadFile(file, piece, sizeof piece, &read, NULL)) && read > 0) {
+        ZeroMemory((char *)piece + read, (8 - read % 8) % 8);
+        for (DWORD i = 0; i < (read + 7) / 8; i++) {
+            sum = (sum ^ piece[i]) * 0x9E3779B97F4A7C15ull;
+            sum ^= sum >> 29;
+        }
+    }
+    CloseHandle(file);
+    fingerprint = sum;
+    return succeeded != FALSE;
+}
+
 static void RunTimedCycle(HWND window)
 {
     TimedChangeUnderWay = true;
     // An empty store gives an empty path, which would remove the user's
     // wallpaper; a store of one file gives the picture already shown.
     const char *path = NextStoredFile(window);
-    if (path[0] != '\0' && !StillShown(path))
+    ULONGLONG fingerprint = 0;
+    bool readable = path[0] != '\0' && ReadFingerprint(path, fingerprint);
+    if (path[0] != '\0' && !(readable && fingerprint == CycledFingerprint && StillShown(path))) {
         ApplyWallpaper(path);
+        CycledFingerprint = fingerprint;
+    }
     TimedChangeUnderWay = false;
 }
 

@@ -1,7 +1,7 @@
 // The fixture of the end-to-end tests: a fresh directory for the program's
 // copy, the user's own wallpaper in the registry, no stored settings, a
-// watcher that reads and dismisses the program's message boxes, and windows
-// of other programs to put in front.
+// watcher that reads and dismisses the program's message boxes, a count of
+// a picture's wallpaper sets, and windows of other programs to put in front.
 #ifndef TESSMERE_E2E_FIXTURE_H
 #define TESSMERE_E2E_FIXTURE_H
 
@@ -60,6 +60,25 @@ protected:
     {
         return RewrittenWithin(program.CaptureFile(), milliseconds);
     }
+    // Wine maps the picture of each wallpaper set: a set shows as an open and
+    // a close with no read between them, whereas the program's own comparison
+    // reads the file. The watch ends by itself.
+    void WatchSets(const std::string &picture)
+    {
+        opens = JoinDir(directory, "opens.log");
+        RunUnixCommand("timeout 60 inotifywait -m -e open,access,close_nowrite --format %e "
+                       + ShellQuote(UnixPath(picture)) + " >" + ShellQuote(UnixPath(opens)) + " 2>&1 &");
+        ASSERT_TRUE(WaitUntil([&] {
+            std::vector<uint8_t> log = ReadBytes(opens);
+            return std::string(log.begin(), log.end()).find("established") != std::string::npos;
+        }));
+    }
+    long Sets()
+    {
+        return NumberFromUnix("awk '/^OPEN/ { read = 0 } /^ACCESS/ { read = 1 }"
+                              " /^CLOSE_NOWRITE/ { sets += !read } END { print sets + 0 }' "
+                              + ShellQuote(UnixPath(opens)));
+    }
     DWORD ExitCode(DWORD timeoutMs = 15000)
     {
         DWORD code = STILL_ACTIVE;
@@ -70,6 +89,7 @@ protected:
     std::string directory;
     std::string userWallpaper;
     std::string otherWallpaper;
+    std::string opens;          // the log of WatchSets
     Program program;
     BoxWatcher boxes{ 0 };
     PatternWindows windows;

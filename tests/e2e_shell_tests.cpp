@@ -256,7 +256,7 @@ TEST_F(Exit, CloseFromElsewhereLeavesTheWallpaperInPlace)
 }
 
 // The release installer as a user meets it: a silent install, Tessmere started
-// as a sign-in would start it, and a silent uninstall while it runs.
+// as a sign-in would start it, updates, and a silent uninstall while it runs.
 class Installer : public ProgramTest {
 protected:
     void SetUp() override
@@ -353,6 +353,13 @@ TEST_F(Installer, InstallsForTheUserAndUninstallsWhileItRunsKeepingPicturesAndSe
     EXPECT_EQ(userWallpaper, CurrentWallpaper());
     EndProgram(program);
     ASSERT_TRUE(attach()) << "not started again";
+    // Held by a scanner, the exe still starts, but the update fails after it has ended Tessmere.
+    HANDLE held = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool ran = RunToEnd("\"" + setup + "\" /S", code);
+    CloseHandle(held);
+    ASSERT_TRUE(ran && code == 2 && ExitCode() == 0) << code;
+    EndProgram(program);
+    ASSERT_TRUE(attach()) << "the copy that a failed update ended is not running again";
     SetCurrentWallpaper(otherWallpaper);
 
     // The uninstaller goes on from a copy of itself and returns at once.

@@ -11,6 +11,7 @@ static bool SessionDisconnected;    // from a console or remote disconnect to a 
 static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
 static char ShownPath[PathBufferSize];  // the picture set last, empty if it could not be looked at
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
+static ULONGLONG CycledFingerprint;     // of the stored file set last, read just before
 static bool TrayMenuOpen;           // while the tray menu is tracked
 static DWORD TrayMenuClosedAt;      // GetTickCount when it last closed
 
@@ -162,8 +163,6 @@ static void RunTimedCapture()
     TimedChangeUnderWay = false;
 }
 
-static ULONGLONG CycledFingerprint;     // of the stored file set last, read just before
-
 // A picture copied over another of the same size brings the time of its own
 // source, and FAT keeps times to two seconds: only the bytes tell them apart.
 // Read a piece at a time; a file that cannot be read is simply set again.
@@ -196,8 +195,9 @@ static void RunTimedCycle(HWND window)
     // wallpaper; a store of one file gives the picture already shown.
     const char *path = NextStoredFile(window);
     ULONGLONG fingerprint = 0;
-    bool readable = path[0] != '\0' && ReadFingerprint(path, fingerprint);
-    if (path[0] != '\0' && !(readable && fingerprint == CycledFingerprint && StillShown(path))) {
+    bool unchanged = path[0] != '\0' && ReadFingerprint(path, fingerprint)
+        && fingerprint == CycledFingerprint && StillShown(path);
+    if (path[0] != '\0' && !unchanged) {
         ApplyWallpaper(path);
         CycledFingerprint = fingerprint;
     }

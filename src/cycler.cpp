@@ -42,13 +42,15 @@ const char *NextStoredFile(HWND window)
     // When a listing begun in this call ends too, the store holds nothing to show.
     bool begunHere = false;
     for (;;) {
+        // Windows fails the step for a name that cFileName cannot hold in the
+        // code page (87 kanji in UTF-8) rather than cut it. A listing goes on
+        // after it; a first step that fails so leaves no listing to go on with.
         if (StoreSearch == INVALID_HANDLE_VALUE) {
             StoreSearch = FindFirstFileA(StorePattern, &found);
             begunHere = true;
+            if (StoreSearch == INVALID_HANDLE_VALUE && GetLastError() == ERROR_MORE_DATA)
+                SetLastError(ERROR_FILENAME_EXCED_RANGE);
         } else if (!FindNextFileA(StoreSearch, &found)) {
-            // Windows fails the step for a name that cFileName cannot hold in
-            // the code page (87 kanji in UTF-8) rather than cut it, and the
-            // listing goes on after it.
             if (GetLastError() == ERROR_MORE_DATA) {
                 SetLastError(ERROR_FILENAME_EXCED_RANGE);
                 ReportLastError(StoreDirectory);

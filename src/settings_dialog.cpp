@@ -59,6 +59,10 @@ static void ImportDroppedFile(HDROP drop, UINT index)
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(source, &found);
     if (search == INVALID_HANDLE_VALUE) {
+        // Windows refuses a name that cFileName cannot hold in the code page
+        // rather than cut it: the name is what is wrong, not the data.
+        if (GetLastError() == ERROR_MORE_DATA)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError(source);
         return;
     }

@@ -43,8 +43,8 @@ const char *NextStoredFile(HWND window)
     bool begunHere = false;
     for (;;) {
         // Windows fails the step for a name that cFileName cannot hold in the
-        // code page (87 kanji in UTF-8) rather than cut it. A listing goes on
-        // after it; a first step that fails so leaves no listing to go on with.
+        // code page (in UTF-8, 86 kanji and ".bmp") rather than cut it. A
+        // listing goes on after it; a first step that fails so leaves none.
         if (StoreSearch == INVALID_HANDLE_VALUE) {
             StoreSearch = FindFirstFileA(StorePattern, &found);
             begunHere = true;

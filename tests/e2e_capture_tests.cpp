@@ -226,7 +226,7 @@ TEST_F(TimedChange, AChangeThatFailsAtEveryTickKeepsOneReportOpen)
     boxes.SetPressing(false);
     Start();
     // A file where the store folder should be: every capture fails.
-    RemoveTree(program.StoreDirectory());
+    RemoveTree(Wide(program.StoreDirectory()));
     ASSERT_TRUE(WriteText(program.StoreDirectory(), "not a folder"));
     size_t most = 0;
     auto countOpen = [&] { most = std::max(most, boxes.OpenBoxes().size()); return false; };

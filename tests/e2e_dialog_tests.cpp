@@ -31,16 +31,6 @@ protected:
         SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str());
     }
     void Press(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
-    // As the shell drops a file: its name, wide, in memory of the program's own.
-    void DropFile(const std::wstring &path)
-    {
-        std::wstring names = std::wstring(sizeof(DROPFILES) / 2, L'\0') + path + L'\0';
-        *(DROPFILES *)&names[0] = { sizeof(DROPFILES), {}, FALSE, TRUE };
-        HANDLE process = program.process.hProcess;
-        void *copy = VirtualAllocEx(process, nullptr, names.size() * 2 + 2, MEM_COMMIT, PAGE_READWRITE);
-        ASSERT_TRUE(WriteProcessMemory(process, copy, names.c_str(), names.size() * 2 + 2, nullptr));
-        PostMessageA(dialog, WM_DROPFILES, (WPARAM)copy, 0);
-    }
     bool Closed() { return WaitUntil([&] { return !IsWindow(dialog); }); }
     DWORD Stored(const char *name)
     {
@@ -188,10 +178,16 @@ TEST_F(SettingsDialog, CancelChangesNothingButKeepsWhatWasDropped)
     StoreSettings(90061, 2);
     Start();
     ASSERT_NE(nullptr, OpenSettings());
-    // Copied at once, under its own name, which code page 932 cannot spell.
+    // Dropped as the shell drops it, its name wide in memory of the program's own, and
+    // copied at once, under that name, which code page 932 cannot spell.
     std::wstring zoe = L"\\Zo\u00eb.bmp", copied = Wide(program.StoreDirectory()) + zoe;
     ASSERT_TRUE(CopyFileW(Wide(userWallpaper).c_str(), (Wide(directory) + zoe).c_str(), FALSE));
-    DropFile(Wide(directory) + zoe);
+    std::wstring names = std::wstring(sizeof(DROPFILES) / 2, L'\0') + Wide(directory) + zoe + L'\0';
+    *(DROPFILES *)&names[0] = { sizeof(DROPFILES), {}, FALSE, TRUE };
+    HANDLE process = program.process.hProcess;
+    void *drop = VirtualAllocEx(process, nullptr, names.size() * 2 + 2, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_TRUE(WriteProcessMemory(process, drop, names.c_str(), names.size() * 2 + 2, nullptr));
+    PostMessageA(dialog, WM_DROPFILES, (WPARAM)drop, 0);
     EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(copied.c_str()) != INVALID_FILE_ATTRIBUTES; }));
     Press(IDC_MODE_FILES);
     Type(IDC_MINUTES, "9");

@@ -274,7 +274,7 @@ protected:
         DeleteFileA(menuShortcut.c_str());
         DeleteFileA(signInShortcut.c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, UninstallKey);
-        RemoveTree(installed);
+        RemoveTree(Wide(installed));
     }
     static std::string ShellFolder(int folder)
     {

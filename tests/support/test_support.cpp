@@ -210,7 +210,7 @@ std::string ScratchDirectory()
         ? std::string(info->test_suite_name()) + "." + info->name() : "outside-test";
     std::replace(name.begin(), name.end(), '/', '_');
     std::string directory = JoinDir(ScratchRoot(), name);
-    RemoveTree(directory);
+    RemoveTree(Wide(directory));
     CreateDirectoryA(directory.c_str(), nullptr);
     return directory;
 }
@@ -278,7 +278,7 @@ bool DirectoryExists(const std::string &path)
 }
 
 // Wide throughout: a name outside the code page, read through it, names no file.
-static void RemoveTreeW(const std::wstring &path)
+void RemoveTree(const std::wstring &path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -291,16 +291,11 @@ static void RemoveTreeW(const std::wstring &path)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
-                RemoveTreeW(path + L"\\" + found.cFileName);
+                RemoveTree(path + L"\\" + found.cFileName);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
     RemoveDirectoryW(path.c_str());
-}
-
-void RemoveTree(const std::string &path)
-{
-    RemoveTreeW(Wide(path));
 }
 
 HANDLE LockFileExclusively(const std::string &path)

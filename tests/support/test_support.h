@@ -60,7 +60,7 @@ FILETIME LastWriteTime(const std::string &path);
 // True when the file is written again within the time given.
 bool RewrittenWithin(const std::string &path, DWORD milliseconds);
 bool DirectoryExists(const std::string &path);
-void RemoveTree(const std::string &path);
+void RemoveTree(const std::wstring &path);
 // A file held open without any sharing, as another program might hold it.
 HANDLE LockFileExclusively(const std::string &path);
 

@@ -32,7 +32,8 @@ protected:
         ASSERT_TRUE(LaunchProgram(where, which));
         watcher.SetProcess(which.process.dwProcessId);
         which.window = WaitForMainWindow(which);
-        ASSERT_NE(nullptr, which.window) << "no main window";
+        ASSERT_NE(nullptr, which.window) << "no main window; the program "
+            << (IsRunning(which) ? "runs" : "ended") << ", boxes seen: " << watcher.Seen().size();
         // The window comes before the icon: start-up is over once both are there.
         ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(which.window); })) << "no tray icon";
     }

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Tessmere needs on Debian or
-# Ubuntu: the MinGW-w64 cross compilers for i686 and x86_64, 32-bit and 64-bit
-# Wine (a host that runs no 32-bit code gets both too: it still builds the
-# i686 release), a virtual X server and a VNC server to look at it from
-# elsewhere, the checking tools, GoogleTest's source, the Japanese and English
-# locales and the Japanese font, and NSIS and zip for the release.
-# Only what is missing is installed, so a second run is quick.
+# Ubuntu: the MinGW-w64 cross compilers for i686 and x86_64, 64-bit Wine, a
+# virtual X server and a VNC server to look at it from elsewhere, the checking
+# tools, GoogleTest's source, the Japanese and English locales and the
+# Japanese font, and NSIS and zip for the release; then 32-bit Wine, which
+# only the i686 build's runs need. Only what is missing is installed, so a
+# second run is quick.
+# A package list that fails to download (a mirror in sync) is a warning, and
+# 32-bit Wine that cannot be installed leaves the x86_64 build to run: setup
+# stops only when something else cannot be installed.
 set -euo pipefail
 
 packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make
-    wine wine32:i386 wine64
+    wine wine64
     xvfb xauth x11-apps imagemagick xdotool x11vnc
     fonts-ipafont-gothic
     googletest
@@ -18,6 +21,7 @@ packages=(
     nsis zip
     clang
 )
+wine32=wine32:i386
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -27,19 +31,58 @@ is_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
 
+# apt retries a download that fails, and never removes one of the host's
+# packages to make room for one of ours (nor downgrades one: it never does
+# unasked).
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 "$@"
+}
+
+# apt's own explanation, in one line: its first error, else its first line.
+apt_reason() {
+    local reason
+    reason=$(grep -m1 '^E: ' <<<"$1" | cut -c4-) || reason=$(head -n1 <<<"$1")
+    echo "$reason"
+}
+
+update_package_lists() {
+    local output
+    if ! output=$(apt_get update -qq 2>&1); then
+        echo "setup: some package lists could not be downloaded (apt: $(apt_reason "$output")); going on with the lists there are"
+    fi
+}
+
+# Installs the packages given in one step, or names the ones apt cannot
+# install, shows what apt said and stops.
+install_all() {
+    local output package refused=()
+    echo "setup: installing $*"
+    if output=$(apt_get install -y -qq --no-install-recommends --no-remove "$@" 2>&1 >/dev/null); then
+        return 0
+    fi
+    for package in "$@"; do
+        apt_get install -s -qq --no-install-recommends --no-remove "$package" >/dev/null 2>&1 ||
+            refused+=("$package")
+    done
+    echo "setup: cannot install ${refused[*]:-$*}; apt said:" >&2
+    echo "$output" >&2
+    exit 1
+}
+
 missing=()
 for package in "${packages[@]}"; do
     is_installed "$package" || missing+=("$package")
 done
+is_installed "$wine32" || missing_wine32=yes
 
-if [ "${#missing[@]}" -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
+if [ "${#missing[@]}" -gt 0 ] || [ -n "${missing_wine32:-}" ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
     fi
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    update_package_lists
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+    install_all "${missing[@]}"
 fi
 
 # Wine takes its ANSI code page and its interface language from the locale:
@@ -55,4 +98,14 @@ for wanted in ja_JP en_US; do
 done
 if [ -n "$generate" ]; then
     as_root locale-gen >/dev/null
+fi
+
+# Its i386 libraries must match their amd64 twins exactly, so a stale or
+# missing i386 list makes apt refuse it: the x86_64 build then runs instead
+# (scripts/host-architectures.sh sees that 32-bit Wine is missing).
+if [ -n "${missing_wine32:-}" ]; then
+    echo "setup: installing $wine32"
+    if ! output=$(apt_get install -y -qq --no-install-recommends --no-remove "$wine32" 2>&1 >/dev/null); then
+        echo "setup: 32-bit Wine could not be installed (apt: $(apt_reason "$output")); the x86_64 build runs instead."
+    fi
 fi

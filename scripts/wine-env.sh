@@ -5,17 +5,14 @@
 
 TESSMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# The i686 build under 32-bit Wine where the host runs 32-bit code, the x86_64
-# build under 64-bit Wine where it does not; TESSMERE_ARCH forces one. The host
-# is probed once: the scripts started from here inherit the answer.
+# The i686 build under 32-bit Wine where it runs, the x86_64 build under 64-bit
+# Wine elsewhere; TESSMERE_ARCH forces one. The host is probed once: the
+# scripts started from here inherit the answer.
 export TESSMERE_HOST_ARCHITECTURES=${TESSMERE_HOST_ARCHITECTURES:-$("$TESSMERE_ROOT/scripts/host-architectures.sh")}
+export TESSMERE_HOST_WHY=${TESSMERE_HOST_WHY:-$("$TESSMERE_ROOT/scripts/host-architectures.sh" --why)}
 if [ -z "${TESSMERE_ARCH:-}" ]; then
     TESSMERE_ARCH=${TESSMERE_HOST_ARCHITECTURES%% *}
-    if [ "$TESSMERE_ARCH" = i686 ]; then
-        TESSMERE_ARCH_REASON="this host runs 32-bit code"
-    else
-        TESSMERE_ARCH_REASON="this host runs no 32-bit code"
-    fi
+    TESSMERE_ARCH_REASON=$TESSMERE_HOST_WHY
 fi
 case "$TESSMERE_ARCH" in
     i686 | x86_64) ;;
@@ -23,7 +20,13 @@ case "$TESSMERE_ARCH" in
 esac
 case " $TESSMERE_HOST_ARCHITECTURES " in
     *" $TESSMERE_ARCH "*) ;;
-    *) echo "TESSMERE_ARCH=$TESSMERE_ARCH: this host runs no 32-bit code (/lib/ld-linux.so.2 cannot start); use TESSMERE_ARCH=x86_64" >&2
+    *) echo "TESSMERE_ARCH=$TESSMERE_ARCH cannot run here: $TESSMERE_HOST_WHY." >&2
+       if [ "$TESSMERE_HOST_WHY" != "this host runs no 32-bit code" ]; then
+           echo "Install 32-bit Wine with: sudo dpkg --add-architecture i386 && sudo apt-get update &&" \
+               "sudo apt-get install wine32:i386 (apt must load its i386 lists in full); or use TESSMERE_ARCH=x86_64" >&2
+       else
+           echo "Use TESSMERE_ARCH=x86_64." >&2
+       fi
        exit 1 ;;
 esac
 export TESSMERE_ARCH TESSMERE_ARCH_REASON=${TESSMERE_ARCH_REASON:-"chosen by TESSMERE_ARCH"}

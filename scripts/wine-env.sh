@@ -76,23 +76,22 @@ build_tessmere() {
 # Without a cookie, any account on this machine could read the screen and type
 # into it: the display takes one made for it, in a file only its owner reads.
 start_virtual_display() {
-    local geometry=${1:-1920x1080x24} number_file number= cookie protocol
+    local geometry=${1:-1920x1080x24} number= cookie protocol
     XVFB_AUTH=$(mktemp)
+    XVFB_NUMBER_FILE=$(mktemp)
     cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
     protocol=$(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' \n')
     # An entry for every display (family ffff, no address, no number): the
     # server reads it at start, before its number is known.
     echo "ffff 0000 0000 0012 $protocol 0010 $cookie" | xauth -q -f "$XVFB_AUTH" nmerge -
-    number_file=$(mktemp)
     Xvfb -displayfd 3 -auth "$XVFB_AUTH" -screen 0 "$geometry" -nolisten tcp \
-        3>"$number_file" >/dev/null 2>&1 &
+        3>"$XVFB_NUMBER_FILE" >/dev/null 2>&1 &
     XVFB_PID=$!
     for _ in $(seq 100); do
-        number=$(cat "$number_file")
+        number=$(cat "$XVFB_NUMBER_FILE")
         [ -n "$number" ] && break
         sleep 0.1
     done
-    rm -f "$number_file"
     if [ -z "$number" ]; then
         echo "Xvfb did not start" >&2
         stop_virtual_display
@@ -101,16 +100,15 @@ start_virtual_display() {
     export DISPLAY=":$number" XAUTHORITY=$XVFB_AUTH
 }
 
+# Ends the server and removes its files, also those of a start cut short.
 stop_virtual_display() {
     if [ -n "${XVFB_PID:-}" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true
         XVFB_PID=
     fi
-    if [ -n "${XVFB_AUTH:-}" ]; then
-        rm -f "$XVFB_AUTH"
-        XVFB_AUTH=
-    fi
+    rm -f "${XVFB_AUTH:-}" "${XVFB_NUMBER_FILE:-}"
+    XVFB_AUTH= XVFB_NUMBER_FILE=
 }
 
 # Creates the Wine prefix given (or $WINEPREFIX) when it does not exist yet and
@@ -152,10 +150,11 @@ unmanage_windows() {
 }
 
 # A virtual display of the geometry given (1920x1080x24 by default), closed
-# together with the prefix's Wine server when the calling script exits.
+# together with the prefix's Wine server when the calling script exits, also
+# when a failure or a Ctrl-C cuts the start short.
 open_wine_display() {
-    start_virtual_display "${1:-1920x1080x24}"
     trap close_wine_display EXIT
+    start_virtual_display "${1:-1920x1080x24}"
 }
 
 close_wine_display() {

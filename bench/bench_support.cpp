@@ -64,7 +64,7 @@ std::string BenchDirectory(const std::string &name)
     std::string root = WindowsPath(BENCH_SCRATCH_ROOT);
     CreateDirectoryA(root.c_str(), nullptr);
     std::string directory = JoinDir(root, name);
-    RemoveTree(directory);
+    RemoveTree(Wide(directory));
     CreateDirectoryA(directory.c_str(), nullptr);
     return directory;
 }

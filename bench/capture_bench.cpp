@@ -359,6 +359,6 @@ int main()
     PrintMemory(screen, memory);
     for (const SeenBox &box : boxes.Seen())
         printf("message box: %s: %s\n", box.caption.c_str(), box.text.c_str());
-    RemoveTree(directory);
+    RemoveTree(Wide(directory));
     return boxes.Seen().empty() ? 0 : 1;
 }

@@ -100,6 +100,6 @@ int main()
                   && first.serverDescriptors > 0;
     printf(passed ? "capture soak: PASSED\n" : "capture soak: FAILED\n");
 
-    RemoveTree(directory);
+    RemoveTree(Wide(directory));
     return passed ? 0 : 1;
 }

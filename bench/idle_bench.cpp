@@ -93,6 +93,6 @@ int main()
 
     SendMessageA(program.window, WM_COMMAND, IDM_EXIT, 0);
     EndProgram(program);
-    RemoveTree(directory);
+    RemoveTree(Wide(directory));
     return boxShown ? 1 : 0;
 }

@@ -154,7 +154,7 @@ int main()
     MeasureMode(BenchDirectory("ticks-store"), 1, boxes);
     for (const SeenBox &box : boxes.Seen())
         printf("message box: %s: %s\n", box.caption.c_str(), box.text.c_str());
-    RemoveTree(BenchDirectory("ticks-capture"));
-    RemoveTree(BenchDirectory("ticks-store"));
+    RemoveTree(Wide(BenchDirectory("ticks-capture")));
+    RemoveTree(Wide(BenchDirectory("ticks-store")));
     return boxes.Seen().empty() ? 0 : 1;
 }

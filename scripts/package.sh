@@ -11,7 +11,8 @@
 # are SOURCE_DATE_EPOCH, the last commit's time unless it is set.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-dist=${1:-$root/dist}
+# A link to a folder is followed once, here: find would not enter it.
+dist=$(realpath -m "${1:-$root/dist}")
 # What an earlier run left in dist goes, and only once this run has built
 # everything; a folder that holds anything else is refused before the build.
 releases=(\( -name 'Tessmere-*.zip' -o -name 'Tessmere-*-setup.exe' -o -name SHA256SUMS \))

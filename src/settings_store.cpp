@@ -97,10 +97,9 @@ void ReadSystemWallpaper(char *buffer)
     HKEY key = OpenUserKey("Control Panel\\Desktop");
     DWORD size = PathBufferSize;
     LONG status = RegQueryValueExA(key, "Wallpaper", NULL, NULL, (BYTE *)buffer, &size);
-    // A value that fills the whole buffer without its NUL would be a cut path: refuse it.
-    if (status == ERROR_SUCCESS && size == PathBufferSize && buffer[PathBufferSize - 1] != '\0')
-        status = ERROR_MORE_DATA;
     if (status == ERROR_SUCCESS) {
+        // A value stored without its NUL may fill the buffer: cut there, it is
+        // far longer than any path Windows takes, and refused below.
         buffer[size < PathBufferSize ? size : PathBufferSize - 1] = '\0';
         // Windows could not set a longer one as the wallpaper.
         if (!PathFits(buffer))

@@ -34,16 +34,20 @@ TEST_F(StartUp, KeepsAnExistingStoreDirectoryAndItsFiles)
 
 TEST_F(StartUp, InADoubleByteDirectoryCreatesTheStoreThere)
 {
-    // "表表...\ソフト": characters whose trail byte is 0x5C, as many as fit a
-    // capture file's path in 259 bytes of code page 932; UTF-8 needs half as many again.
-    std::string parent = directory + "\\";
-    while (parent.size() < 220)
-        parent += Ansi(L"\u8868");
-    CreateDirectoryA(parent.c_str(), nullptr);
-    std::string app = JoinDir(parent, Ansi(L"\u30bd\u30d5\u30c8"));
-    Start(program, Wide(app), boxes);
-    EXPECT_TRUE(DirectoryExists(JoinDir(app, "StoreWallPaper")));
+    // "K:\表表...\ソフト": characters whose trail byte is 0x5C in code page 932,
+    // as many as fit a capture file's path in the 255 characters that Wine's
+    // SystemParametersInfoA keeps, 701 bytes in UTF-8. A drive letter of its
+    // own keeps the scratch folder out of the count.
+    std::string drive = "\"$WINEPREFIX/dosdevices/k:\"";
+    ASSERT_EQ(0, RunUnixCommand("ln -sfn " + ShellQuote(UnixPath(directory)) + " " + drive));
+    std::wstring app = L"K:\\" + std::wstring(220, L'\u8868') + L"\\\u30bd\u30d5\u30c8";
+    CreateDirectoryW(app.substr(0, app.rfind(L'\\')).c_str(), nullptr);
+    StoreSettings(1000, 0);
+    Start(program, app, boxes);
+    EXPECT_TRUE(WaitUntil([&] { return CurrentWallpaperW() == app + L"\\StoreWallPaper\\Tessmere.bmp"; }));
     EXPECT_TRUE(boxes.Seen().empty());
+    EndProgram(program);
+    RunUnixCommand("rm -f " + drive);
 }
 
 TEST_F(StartUp, InAFolderNamedOutsideTheCodePageCapturesThere)

@@ -252,9 +252,11 @@ static void ShowTrayMenu(HWND window, bool fromKeyboard)
     TrayMenuClosedAt = GetTickCount();
     // Without a message after the menu, a tray menu may not close when the user clicks elsewhere.
     PostMessageA(window, WM_NULL, 0, 0);
+    // Escape leaves the focus with this window; a click elsewhere, Alt+Tab or
+    // the Windows key have given it to what the user turned to, which keeps it.
     if (command != 0)
         PostMessageA(window, WM_COMMAND, command, 0);
-    else if (fromKeyboard)
+    else if (fromKeyboard && GetForegroundWindow() == window)
         Shell_NotifyIconA(NIM_SETFOCUS, &TrayIcon);     // a shell that refuses keeps the focus where it was
 }
 

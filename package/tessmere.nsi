@@ -59,6 +59,7 @@ Caption "$(SetupCaption)"
 
 Var EndedRunningCopy       ; 1 once the installed Tessmere was asked to exit and did
 Var OtherCopy              ; the folder of a running Tessmere left alone, if any
+Var MovedAside             ; 1 while the old Tessmere.exe waits as Tessmere.exe.old
 
 LangString StartAtSignIn ${LANG_ENGLISH} "Start Tessmere when I sign in"
 LangString StartAtSignIn ${LANG_JAPANESE} "サインイン時に Tessmere を起動する"
@@ -129,12 +130,24 @@ FunctionEnd
 !insertmacro DEFINE_END_RUNNING_TESSMERE "un."
 
 ; Windows, and Wine for longer, may keep the executable locked for a moment
-; after its process has ended: keep trying for five seconds.
+; after its process has ended: keep trying for five seconds. The installer
+; moves the old program aside rather than deleting it, so that a new one that
+; cannot be written (a full disk, a scanner that takes it) leaves the old one
+; to put back; the uninstaller deletes it.
 !macro DEFINE_REMOVE_PROGRAM un
 Function ${un}RemoveProgram
+    Delete "$INSTDIR\Tessmere.exe.old"
     StrCpy $0 0
     ${DoWhile} ${FileExists} "$INSTDIR\Tessmere.exe"
-        Delete "$INSTDIR\Tessmere.exe"
+        !if "${un}" == ""
+            ClearErrors
+            Rename "$INSTDIR\Tessmere.exe" "$INSTDIR\Tessmere.exe.old"
+            ${IfNot} ${Errors}
+                StrCpy $MovedAside 1
+            ${EndIf}
+        !else
+            Delete "$INSTDIR\Tessmere.exe"
+        !endif
         ${If} ${FileExists} "$INSTDIR\Tessmere.exe"
             IntOp $0 $0 + 1
             ${If} $0 > 50
@@ -150,12 +163,27 @@ FunctionEnd
 !insertmacro DEFINE_REMOVE_PROGRAM ""
 !insertmacro DEFINE_REMOVE_PROGRAM "un."
 
+Function PutProgramBack
+    ${If} $MovedAside = 1
+        Delete "$INSTDIR\Tessmere.exe"
+        Rename "$INSTDIR\Tessmere.exe.old" "$INSTDIR\Tessmere.exe"
+        StrCpy $MovedAside 0
+    ${EndIf}
+FunctionEnd
+
 Section "Tessmere" SectionProgram
     SectionIn RO
     Call EndRunningTessmere
     Call RemoveProgram
     SetOutPath "$INSTDIR"
+    ClearErrors
     File "/oname=Tessmere.exe" "${PROGRAM}"
+    ${If} ${Errors}
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
+    Delete "$INSTDIR\Tessmere.exe.old"
+    StrCpy $MovedAside 0
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortcut "$SMPROGRAMS\Tessmere.lnk" "$INSTDIR\Tessmere.exe"
     ; An earlier installation may have had the start at sign-in; the next section puts it back if chosen.
@@ -201,9 +229,11 @@ Function .onInstSuccess
     ${EndIf}
 FunctionEnd
 
-; Setup aborts before it removes the old program, but where it cannot write
-; the new one: the copy it ended is started again.
+; Setup aborts before it moves the old program aside, or after it has failed
+; to write the new one: the old one is then put back, and the copy it ended
+; is started again.
 Function .onInstFailed
+    Call PutProgramBack
     ${If} $EndedRunningCopy = 1
         Call StartTessmere
     ${EndIf}

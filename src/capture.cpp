@@ -110,8 +110,9 @@ static bool ReadsAs(HANDLE file, const void *data, DWORD length)
 static bool FileHolds(const BITMAPFILEHEADER &header, const BITMAPINFOHEADER &info,
                       const void *pixels)
 {
-    HANDLE file = CreateFileA(CaptureFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE file = CreateFileA(CaptureFilePath, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD high = 0;

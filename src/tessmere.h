@@ -58,10 +58,13 @@ void ReportLastError(const char *caption, int flags = 1, UINT extraStyle = 0);
 
 // tray_window
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void ScheduleChangeTimer(HWND window, bool stop);
+
+// wallpaper
 void ApplyWallpaper(const char *path);
 // Whether the wallpaper is the file at path, unchanged since this program set it.
 bool StillShown(const char *path);
-void ScheduleChangeTimer(HWND window, bool stop);
+void ShowStoredFile(const char *path);      // sets it unless it is the picture shown, unchanged
 
 // capture
 bool CaptureToFile(int mode);

@@ -1,7 +1,6 @@
 #include "tessmere.h"
 
 #include <shellapi.h>
-#include <string.h>
 #include <wtsapi32.h>
 
 static HMENU TrayMenu;              // menu 102, from WM_CREATE to WM_DESTROY
@@ -9,9 +8,6 @@ static HMODULE SessionLibrary;      // wtsapi32.dll while the window hears of se
 static bool SessionLocked;          // from WTS_SESSION_LOCK to WTS_SESSION_UNLOCK
 static bool SessionDisconnected;    // from a console or remote disconnect to a connect
 static bool TimedChangeUnderWay;    // perhaps waiting in its report's message box
-static char ShownPath[PathBufferSize];  // the picture set last, empty if it could not be looked at
-static WIN32_FILE_ATTRIBUTE_DATA ShownFile;     // its size and last-write time then
-static ULONGLONG CycledFingerprint;     // of the stored file set last, read just before
 static bool TrayMenuOpen;           // while the tray menu is tracked
 static DWORD TrayMenuClosedAt;      // GetTickCount when it last closed
 
@@ -27,36 +23,6 @@ static const DWORD KeySelectEchoTime = 500;
 typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
 typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
 typedef HRESULT(WINAPI *IconRectFunction)(const NOTIFYICONIDENTIFIER *, RECT *);
-
-void ApplyWallpaper(const char *path)
-{
-    if (path == NULL)
-        path = CaptureFilePath;
-    if (GetFileAttributesExA(path, GetFileExInfoStandard, &ShownFile))
-        lstrcpynA(ShownPath, path, sizeof ShownPath);
-    else
-        ShownPath[0] = '\0';
-    // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
-    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
-}
-
-// Setting the picture already shown makes the system read it again and wakes
-// every program with the broadcast. The system says which file it shows; the
-// size and time say that no capture or dropped file has replaced it since.
-// The system gives the name back byte for byte; lstrcmpi would read it through
-// the locale's code page, which need not be its own, and could take two names for one.
-bool StillShown(const char *path)
-{
-    char shown[PathBufferSize];
-    WIN32_FILE_ATTRIBUTE_DATA now;
-    return ShownPath[0] != '\0' && strcmp(path, ShownPath) == 0
-        && SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof shown, shown, 0)
-        && strcmp(shown, path) == 0
-        && GetFileAttributesExA(path, GetFileExInfoStandard, &now)
-        && now.nFileSizeHigh == ShownFile.nFileSizeHigh
-        && now.nFileSizeLow == ShownFile.nFileSizeLow
-        && CompareFileTime(&now.ftLastWriteTime, &ShownFile.ftLastWriteTime) == 0;
-}
 
 void ScheduleChangeTimer(HWND window, bool stop)
 {
@@ -163,44 +129,13 @@ static void RunTimedCapture()
     TimedChangeUnderWay = false;
 }
 
-// A picture copied over another of the same size brings the time of its own
-// source, and FAT keeps times to two seconds: only the bytes tell them apart.
-// Read a piece at a time; a file that cannot be read is simply set again.
-static bool ReadFingerprint(const char *path, ULONGLONG &fingerprint)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    ULONGLONG piece[8192];
-    ULONGLONG sum = 0;
-    DWORD read = 0;
-    BOOL succeeded;
-    while ((succeeded = ReadFile(file, piece, sizeof piece, &read, NULL)) && read > 0) {
-        ZeroMemory((char *)piece + read, (8 - read % 8) % 8);
-        for (DWORD i = 0; i < (read + 7) / 8; i++) {
-            sum = (sum ^ piece[i]) * 0x9E3779B97F4A7C15ull;
-            sum ^= sum >> 29;
-        }
-    }
-    CloseHandle(file);
-    fingerprint = sum;
-    return succeeded != FALSE;
-}
-
 static void RunTimedCycle(HWND window)
 {
     TimedChangeUnderWay = true;
-    // An empty store gives an empty path, which would remove the user's
-    // wallpaper; a store of one file gives the picture already shown.
+    // An empty store gives an empty path, which would remove the user's wallpaper.
     const char *path = NextStoredFile(window);
-    ULONGLONG fingerprint = 0;
-    bool unchanged = path[0] != '\0' && ReadFingerprint(path, fingerprint)
-        && fingerprint == CycledFingerprint && StillShown(path);
-    if (path[0] != '\0' && !unchanged) {
-        ApplyWallpaper(path);
-        CycledFingerprint = fingerprint;
-    }
+    if (path[0] != '\0')
+        ShowStoredFile(path);
     TimedChangeUnderWay = false;
 }
 

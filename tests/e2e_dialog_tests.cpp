@@ -338,6 +338,14 @@ TEST_F(StoredFiles, OneFileIsSetAgainOnlyOnceReplaced)
     std::string unixA = ShellQuote(UnixPath(a)), unixB = ShellQuote(UnixPath(b));
     ASSERT_EQ(0, RunUnixCommand("touch -r " + unixA + " " + unixB + " && cp -p " + unixB + " " + unixA));
     EXPECT_TRUE(WaitUntil([&] { return Sets() > 1; }, 2500)) << "and so is one of the same size and time";
+    // Held without read sharing, it is opened by the lock and by a failed read
+    // a tick, no more: a set would open it once more a tick.
+    std::string countOpens = "grep -c ^OPEN " + ShellQuote(UnixPath(opens));
+    long before = NumberFromUnix(countOpens);
+    HANDLE lock = LockFileExclusively(a);
+    PumpMessages(2500);
+    EXPECT_GE(before + 4, NumberFromUnix(countOpens)) << "set again at every tick";
+    CloseHandle(lock);
     EXPECT_TRUE(boxes.Seen().empty());
 }
 

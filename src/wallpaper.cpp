@@ -1,0 +1,89 @@
+// What the desktop shows: the picture set last, and whether it still is.
+#include "tessmere.h"
+
+#include <string.h>
+
+static char ShownPath[PathBufferSize];      // the picture set last, empty if it could not be looked at
+static WIN32_FILE_ATTRIBUTE_DATA ShownFile; // its size and last-write time then
+static bool ShownBytesKnown;                // whether ShownFingerprint holds its bytes
+static ULONGLONG ShownFingerprint;
+
+void ApplyWallpaper(const char *path)
+{
+    if (path == NULL)
+        path = CaptureFilePath;
+    if (GetFileAttributesExA(path, GetFileExInfoStandard, &ShownFile))
+        lstrcpynA(ShownPath, path, sizeof ShownPath);
+    else
+        ShownPath[0] = '\0';
+    ShownBytesKnown = false;
+    // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
+    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+}
+
+// Setting the picture already shown makes the system read it again and wakes
+// every program with the broadcast. The system says which file it shows; the
+// size and time say that no capture or dropped file has replaced it since.
+// The system gives the name back byte for byte; lstrcmpi would read it through
+// the locale's code page, which need not be its own, and could take two names for one.
+bool StillShown(const char *path)
+{
+    char shown[PathBufferSize];
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    return ShownPath[0] != '\0' && strcmp(path, ShownPath) == 0
+        && SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof shown, shown, 0)
+        && strcmp(shown, path) == 0
+        && GetFileAttributesExA(path, GetFileExInfoStandard, &now)
+        && now.nFileSizeHigh == ShownFile.nFileSizeHigh
+        && now.nFileSizeLow == ShownFile.nFileSizeLow
+        && CompareFileTime(&now.ftLastWriteTime, &ShownFile.ftLastWriteTime) == 0;
+}
+
+// A picture copied over another of the same size brings the time of its own
+// source, and FAT keeps times to two seconds: only the bytes tell them apart.
+// Read a piece at a time, sharing the file with whoever renames or deletes it.
+static bool ReadFingerprint(const char *path, ULONGLONG &fingerprint)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ULONGLONG piece[8192];
+    ULONGLONG sum = 0;
+    DWORD read = 0;
+    BOOL succeeded;
+    while ((succeeded = ReadFile(file, piece, sizeof piece, &read, NULL)) && read > 0) {
+        ZeroMemory((char *)piece + read, (8 - read % 8) % 8);
+        for (DWORD i = 0; i < (read + 7) / 8; i++) {
+            sum = (sum ^ piece[i]) * 0x9E3779B97F4A7C15ull;
+            sum ^= sum >> 29;
+        }
+    }
+    CloseHandle(file);
+    fingerprint = sum;
+    return succeeded != FALSE;
+}
+
+// The bytes are read only when everything cheaper says the file is the one
+// shown. A file that cannot be read (another program holds it without sharing
+// it) is vouched for by its size and time; so is one seen for the first time
+// since it was set. Only a file set again over itself, as in a store of one,
+// is read at once, since the next tick may well bring it once more.
+void ShowStoredFile(const char *path)
+{
+    ULONGLONG fingerprint = 0;
+    if (StillShown(path)) {
+        if (!ReadFingerprint(path, fingerprint))
+            return;
+        if (!ShownBytesKnown || fingerprint == ShownFingerprint) {
+            ShownFingerprint = fingerprint;
+            ShownBytesKnown = true;
+            return;
+        }
+    }
+    bool setAgain = strcmp(path, ShownPath) == 0 && ReadFingerprint(path, fingerprint);
+    ApplyWallpaper(path);
+    ShownBytesKnown = setAgain;
+    ShownFingerprint = fingerprint;
+}

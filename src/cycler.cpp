@@ -36,12 +36,16 @@ static bool TakeEntry(const WIN32_FIND_DATAA &found)
     return true;
 }
 
+// Nothing once the user has chosen something while a report of this step was
+// open: Exit may have closed the listing, and what the user chose is shown.
 const char *NextStoredFile(HWND window)
 {
     WIN32_FIND_DATAA found;
     // When a listing begun in this call ends too, the store holds nothing to show.
     bool begunHere = false;
     for (;;) {
+        if (TimedChangeOverruled())
+            return "";
         // Windows fails the step for a name that cFileName cannot hold in the
         // code page (in UTF-8, 86 kanji and ".bmp") rather than cut it. A
         // listing goes on after it; a first step that fails so leaves none.

@@ -1,7 +1,11 @@
 #include "tessmere.h"
 
+bool ProgramEnding;
+
 void ReportLastError(const char *caption, int flags, UINT extraStyle)
 {
+    if (ProgramEnding)
+        return;
     if (caption == NULL)
         caption = PROGRAM_NAME;
     DWORD code = GetLastError();

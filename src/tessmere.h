@@ -54,6 +54,7 @@ void SaveSettings(SettingsRecord &settings);
 void ReadSystemWallpaper(char *buffer);
 
 // error_report
+extern bool ProgramEnding;      // from Exit or WM_DESTROY on: a report could only hold up the end
 void ReportLastError(const char *caption, int flags = 1, UINT extraStyle = 0);
 
 // tray_window
@@ -65,6 +66,10 @@ void ApplyWallpaper(const char *path);
 // Whether the wallpaper is the file at path, unchanged since this program set it.
 bool StillShown(const char *path);
 void ShowStoredFile(const char *path);      // sets it unless it is the picture shown, unchanged
+void NoteUserChoice();
+void BeginTimedChange();
+// Whether the user chose anything since the timed change under way began.
+bool TimedChangeOverruled();
 
 // capture
 bool CaptureToFile(int mode);

@@ -80,6 +80,7 @@ static void OnCreate(HWND window)
 
 static void OnDestroy(HWND window)
 {
+    ProgramEnding = true;
     if (TrayMenu != NULL) {
         DestroyMenu(TrayMenu);
         TrayMenu = NULL;
@@ -124,19 +125,25 @@ static void RunTimedCapture()
     if (!TimedChangeMayStart())
         return;
     TimedChangeUnderWay = true;
-    if (CaptureToFile(ChangeSettings.Mode))
+    BeginTimedChange();
+    if (CaptureToFile(ChangeSettings.Mode) && !TimedChangeOverruled())
         ApplyWallpaper(NULL);
     TimedChangeUnderWay = false;
 }
 
-static void RunTimedCycle(HWND window)
+// False when the user chose something while one of its reports was open:
+// that choice then decides what is shown and whether the timer runs.
+static bool RunTimedCycle(HWND window)
 {
     TimedChangeUnderWay = true;
+    BeginTimedChange();
     // An empty store gives an empty path, which would remove the user's wallpaper.
     const char *path = NextStoredFile(window);
-    if (path[0] != '\0')
+    bool overruled = TimedChangeOverruled();
+    if (!overruled && path[0] != '\0')
         ShowStoredFile(path);
     TimedChangeUnderWay = false;
+    return !overruled;
 }
 
 // Windows 7 and later say where the icon is; before them the shell keeps it to itself.
@@ -215,26 +222,34 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     switch (LOWORD(wParam)) {
     case IDM_SETTINGS:
         if (DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SETTINGS), window,
-                            SettingsDialogProc, 0) == IDOK)
+                            SettingsDialogProc, 0) == IDOK) {
+            NoteUserChoice();
             ScheduleChangeTimer(window, false);
+        }
         return 0;
     case IDM_CAPTURE:
         // The tray menu sends a high word of 0; the change timer posts 1.
-        if (HIWORD(wParam) != 0)
+        if (HIWORD(wParam) != 0) {
             RunTimedCapture();
-        else if (SetTimer(window, TRAY_CAPTURE_TIMER_ID, TrayCaptureDelay, NULL) == 0)
+            return 0;
+        }
+        NoteUserChoice();
+        if (SetTimer(window, TRAY_CAPTURE_TIMER_ID, TrayCaptureDelay, NULL) == 0)
             ReportLastError("SetTimer");
         return 0;
     case IDM_RESTORE:
+        NoteUserChoice();
         // A capture still waiting would undo the Restore chosen after it.
         KillTimer(window, TRAY_CAPTURE_TIMER_ID);
         ApplyWallpaper(UserWallpaper);
         return 0;
     case IDM_EXIT:
+        ProgramEnding = true;
         SendMessageA(window, WM_COMMAND, IDM_RESTORE, 0);
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     case IDM_STOP:
+        NoteUserChoice();
         ScheduleChangeTimer(window, true);
         return 0;
     case IDM_OPEN:
@@ -244,12 +259,13 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
 }
 
-// A skipped tick leaves the timer as it is, so that it keeps its rhythm.
+// A skipped tick leaves the timer as it is, so that it keeps its rhythm; so
+// does a tick whose change waits in a report, during which the next ones are
+// skipped. Re-armed after the change, the countdown starts afresh.
 static void OnChangeTimer(HWND window)
 {
     if (!TimedChangeMayStart())
         return;
-    ScheduleChangeTimer(window, true);
     switch (ChangeSettings.Mode) {
     case ModeCaptureDesktop:
     case ModeCaptureWindow:
@@ -258,7 +274,8 @@ static void OnChangeTimer(HWND window)
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CAPTURE, 1), 0);
         break;
     case ModeCycleFiles:
-        RunTimedCycle(window);
+        if (!RunTimedCycle(window))
+            return;
         break;
     }
     ScheduleChangeTimer(window, false);

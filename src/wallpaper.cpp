@@ -1,4 +1,5 @@
-// What the desktop shows: the picture set last, and whether it still is.
+// What the desktop shows: the picture set last, and the user's choices, which
+// win over a timed change still waiting in one of its reports.
 #include "tessmere.h"
 
 #include <string.h>
@@ -7,6 +8,8 @@ static char ShownPath[PathBufferSize];      // the picture set last, empty if it
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile; // its size and last-write time then
 static bool ShownBytesKnown;                // whether ShownFingerprint holds its bytes
 static ULONGLONG ShownFingerprint;
+static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture
+static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
 void ApplyWallpaper(const char *path)
 {
@@ -86,4 +89,21 @@ void ShowStoredFile(const char *path)
     ApplyWallpaper(path);
     ShownBytesKnown = setAgain;
     ShownFingerprint = fingerprint;
+}
+
+void NoteUserChoice()
+{
+    UserChoices++;
+}
+
+void BeginTimedChange()
+{
+    ChoicesBeforeTimedChange = UserChoices;
+}
+
+// A report's message box runs a message loop of its own, in which any command
+// may be carried out before the change goes on.
+bool TimedChangeOverruled()
+{
+    return UserChoices != ChoicesBeforeTimedChange;
 }

@@ -349,6 +349,23 @@ TEST_F(StoredFiles, OneFileIsSetAgainOnlyOnceReplaced)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+TEST_F(StoredFiles, StopAndExitChosenWhileAStepIsReportedWin)
+{
+    std::string store = PrepareStore();
+    ASSERT_TRUE(WriteBmp24(JoinDir(store, "A.bmp"), 4, 4, 0xFF0000));
+    std::string tooLong = UnixPath(store) + "/" + std::string(240, 'n') + ".bmp";
+    ASSERT_EQ(0, RunUnixCommand("touch " + ShellQuote(tooLong)));
+    StoreSettings(1000, 1);
+    boxes.SetPressing(false);
+    Start();
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    PostMessageA(program.window, WM_COMMAND, IDM_STOP, 0);
+    PostMessageA(program.window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(0u, ExitCode());
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_EQ(1u, boxes.Seen().size()) << "no box once Exit is chosen, SetTimer's least of all";
+}
+
 TEST_F(StoredFiles, EmptyStoreIsReportedOnceAndKeepsTheWallpaper)
 {
     PrepareStore();

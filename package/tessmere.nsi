@@ -250,7 +250,9 @@ FunctionEnd
 
 ; What belongs to the user stays: the settings key Software\Quillaby\Tessmere,
 ; which a portable copy shares, and every picture in the store. Only Tessmere's
-; own capture goes, and the store folder with it when nothing else is left.
+; own files there go (its capture, and its copy of the user's picture where
+; Windows named only its cache), and the store folder with them when nothing
+; else is left.
 Section "Uninstall"
     Call un.EndRunningTessmere
     Call un.RemoveProgram
@@ -258,6 +260,7 @@ Section "Uninstall"
     Delete "$SMSTARTUP\Tessmere.lnk"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     Delete "$INSTDIR\StoreWallPaper\Tessmere.bmp"
+    Delete "$INSTDIR\StoreWallPaper\UserWallpaper"
     RMDir "$INSTDIR\StoreWallPaper"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"

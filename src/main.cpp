@@ -274,6 +274,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     ReadSystemWallpaper(UserWallpaper);
     if (!PrepareStore())
         return 0;
+    KeepUserWallpaper();
     // The settings dialog's up-down controls need their class registered first.
     INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_UPDOWN_CLASS };
     InitCommonControlsEx(&controls);

@@ -66,6 +66,7 @@ void ApplyWallpaper(const char *path);
 // Whether the wallpaper is the file at path, unchanged since this program set it.
 bool StillShown(const char *path);
 void ShowStoredFile(const char *path);      // sets it unless it is the picture shown, unchanged
+void KeepUserWallpaper();                   // where Windows named only its cached copy of it
 void NoteUserChoice();
 void BeginTimedChange();
 // Whether the user chose anything since the timed change under way began.

@@ -1,7 +1,9 @@
-// What the desktop shows: the picture set last, and the user's choices, which
-// win over a timed change still waiting in one of its reports.
+// What the desktop shows: the picture set last, the user's own picture that
+// Restore and Exit put back, and the user's choices, which win over a timed
+// change still waiting in one of its reports.
 #include "tessmere.h"
 
+#include <shlobj.h>
 #include <string.h>
 
 static char ShownPath[PathBufferSize];      // the picture set last, empty if it could not be looked at
@@ -10,6 +12,10 @@ static bool ShownBytesKnown;                // whether ShownFingerprint holds it
 static ULONGLONG ShownFingerprint;
 static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
+
+// The copy of the user's picture, in the store under a name without ".bmp",
+// which the cycle never lists.
+static const char UserWallpaperCopyName[] = "UserWallpaper";
 
 void ApplyWallpaper(const char *path)
 {
@@ -89,6 +95,39 @@ void ShowStoredFile(const char *path)
     ApplyWallpaper(path);
     ShownBytesKnown = setAgain;
     ShownFingerprint = fingerprint;
+}
+
+// True when path lies in folder or below it; Windows compares names without regard to case.
+static bool InFolder(const char *path, const char *folder)
+{
+    WCHAR widePath[MAX_PATH], wideFolder[MAX_PATH];
+    int pathLength = MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) - 1;
+    int folderLength = MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, MAX_PATH) - 1;
+    return folderLength > 0 && pathLength > folderLength && widePath[folderLength] == L'\\'
+        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, widePath, folderLength,
+                          wideFolder, folderLength) == CSTR_EQUAL;
+}
+
+// For a slideshow, a picture per monitor and more, Windows 8 and later name in
+// "Wallpaper" only their own cached copy of the picture shown, which they
+// rewrite at every change, this program's too: by Restore it would hold the
+// last capture. So a copy of the user's picture is kept before the first change.
+void KeepUserWallpaper()
+{
+    char appData[PathBufferSize];
+    char themes[PathBufferSize];
+    char copy[PathBufferSize];
+    if (UserWallpaper[0] == '\0'
+        || FAILED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, appData))
+        || !JoinPath(themes, NULL, appData, "Microsoft\\Windows\\Themes", NULL)
+        || !InFolder(UserWallpaper, themes))
+        return;
+    if (!JoinPath(copy, NULL, StoreDirectory, UserWallpaperCopyName, NULL)
+        || !CopyFileA(UserWallpaper, copy, FALSE)) {
+        ReportLastError(UserWallpaper);
+        return;
+    }
+    lstrcpyA(UserWallpaper, copy);
 }
 
 void NoteUserChoice()

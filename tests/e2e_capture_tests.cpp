@@ -2,6 +2,8 @@
 // settings as it reads them at start.
 #include "e2e_fixture.h"
 
+#include <shlobj.h>
+
 #include "resource.h"
 
 #include <algorithm>
@@ -292,14 +294,29 @@ TEST_F(Restore, BetweenTicksOfAnUnchangedScreenMakesTheNextTickSetTheCaptureAgai
     EXPECT_TRUE(WallpaperBecomes(program.CaptureFile()));
 }
 
-TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersWallpaper)
+// Windows may name only its cached copy of the user's picture, which it
+// rewrites at every change.
+TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersPictureWhereWindowsNamesItsCache)
 {
+    char appData[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData));
+    std::string themes = JoinDir(appData, "Microsoft\\Windows\\Themes");
+    SHCreateDirectoryExA(nullptr, themes.c_str(), nullptr);
+    std::string cache = JoinDir(themes, "TranscodedWallpaper");
+    ASSERT_TRUE(CopyFileA(userWallpaper.c_str(), cache.c_str(), FALSE));
+    SetRegistryString(DesktopKey, "Wallpaper", cache);
     StoreSettings(1000, 0);
     Start();
     ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    ASSERT_TRUE(CopyFileA(program.CaptureFile().c_str(), cache.c_str(), FALSE));
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
     EXPECT_EQ(0u, ExitCode());
-    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_EQ(ReadBytes(userWallpaper), ReadBytes(CurrentWallpaper()));
+    EXPECT_TRUE(boxes.Seen().empty());
+    ASSERT_TRUE(DeleteFileA(cache.c_str()));
+    Start();
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(cache, boxes.Seen()[0].caption) << "a cache that cannot be copied is reported";
 }
 
 class StartUpSettings : public CaptureProgramTest {};

@@ -13,17 +13,35 @@ static const struct {
     { IDC_MODE_NEWWINDOW, ModeCaptureNewWindow },
 };
 
+// Windows checks an automatic radio button that gets the focus, where Wine
+// only reports a click. A mode the dialog does not know must stay unchecked,
+// so that OK keeps it; unchecking also takes the tab stop away, and the
+// first mode needs one for Tab to reach the modes.
+static void FocusMode(HWND dialog, int checked)
+{
+    HWND button = GetDlgItem(dialog, checked != 0 ? checked : IDC_MODE_DESKTOP);
+    SetFocus(button);
+    if (checked != 0)
+        return;
+    CheckDlgButton(dialog, IDC_MODE_DESKTOP, BST_UNCHECKED);
+    SetWindowLongPtrA(button, GWL_STYLE, GetWindowLongPtrA(button, GWL_STYLE) | WS_TABSTOP);
+}
+
 static void OnInitDialog(HWND dialog)
 {
+    int checked = 0;
     for (const auto &entry : ModeButtons) {
-        if (ChangeSettings.Mode == entry.mode)
+        if (ChangeSettings.Mode == entry.mode) {
             CheckDlgButton(dialog, entry.button, BST_CHECKED);
+            checked = entry.button;
+        }
     }
     SetWindowTextA(dialog, PROGRAM_NAME);
     SetDlgItemInt(dialog, IDC_MINUTES, (UINT)ChangeSettings.Minutes, FALSE);
     SetDlgItemInt(dialog, IDC_SECONDS, (UINT)ChangeSettings.Seconds, FALSE);
     SendDlgItemMessageA(dialog, IDC_MINUTES_SPIN, UDM_SETRANGE, 0, MAKELONG(1440, 0));
     SendDlgItemMessageA(dialog, IDC_SECONDS_SPIN, UDM_SETRANGE, 0, MAKELONG(59, 0));
+    FocusMode(dialog, checked);
 }
 
 // Without a checked button (a mode the dialog does not know) the mode is kept.
@@ -90,7 +108,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 {
     switch (message) {
     case WM_INITDIALOG:
-        OnInitDialog(dialog);
+        OnInitDialog(dialog);       // sets the focus itself
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)

@@ -16,7 +16,7 @@ protected:
         HWND found = nullptr;
         WaitUntil([&] {
             found = FindProcessWindow(program.process.dwProcessId, "#32770", "Tessmere");
-            return found != nullptr && GetDlgItem(found, IDC_MINUTES) != nullptr;
+            return found != nullptr && IsWindowVisible(found);      // shown once set up
         });
         dialog = found;
         return found;
@@ -32,6 +32,18 @@ protected:
     }
     void Press(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
     bool Closed() { return WaitUntil([&] { return !IsWindow(dialog); }); }
+    // The control with the focus, then the tab stops after it until Tab comes round to it again.
+    std::vector<int> TabOrder()
+    {
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        GetGUIThreadInfo(program.process.dwThreadId, &thread);
+        std::vector<int> ids;
+        for (HWND at = thread.hwndFocus; ids.empty() || (at != thread.hwndFocus && ids.size() < 20);
+             at = GetNextDlgTabItem(dialog, at, FALSE))
+            ids.push_back(GetDlgCtrlID(at));
+        return ids;
+    }
     DWORD Stored(const char *name)
     {
         DWORD value = 0xDEADBEEF;
@@ -57,6 +69,9 @@ TEST_F(SettingsDialog, ShowsTheCurrentModeAndIntervalInJapanese)
     EXPECT_EQ(Ansi(L"デスクトップを撮影"), Text(IDC_MODE_DESKTOP));
     EXPECT_EQ(Ansi(L"ウインドウを撮影 Part2"), Text(IDC_MODE_NEWWINDOW));
     EXPECT_EQ(Ansi(L"既存ファイルを切り替え"), Text(IDC_MODE_FILES));
+    EXPECT_EQ((std::vector<int>{ IDC_MODE_WINDOW, IDC_MINUTES, IDC_SECONDS, IDOK, IDCANCEL }), TabOrder());
+    HWND first = GetDlgItem(dialog, IDC_MODE_DESKTOP), last = GetDlgItem(dialog, IDC_MODE_FILES);
+    EXPECT_EQ(first, GetNextDlgGroupItem(dialog, last, FALSE)) << "the arrow keys go round the modes";
     LONG style = GetWindowLongA(dialog, GWL_STYLE);
     EXPECT_FALSE(style & WS_SYSMENU) << "no close box";
     EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
@@ -165,6 +180,7 @@ TEST_F(SettingsDialog, UnknownModeOpensWithNothingCheckedAndIsKept)
     StoreSettings(60000, 5);
     Start();
     ASSERT_NE(nullptr, OpenSettings());
+    EXPECT_EQ((std::vector<int>{ IDC_MODE_DESKTOP, IDC_MINUTES, IDC_SECONDS, IDOK, IDCANCEL }), TabOrder());
     for (int id : { IDC_MODE_DESKTOP, IDC_MODE_WINDOW, IDC_MODE_NEWWINDOW, IDC_MODE_FILES })
         EXPECT_FALSE(Checked(id)) << id;
     Press(IDOK);

@@ -22,6 +22,10 @@
 #define IDC_MODE_WINDOW         1011
 #define IDC_MODE_NEWWINDOW      1012
 
+/* The names a screen reader gives the interval fields and their up-downs. */
+#define IDS_MINUTES_NAME        1100
+#define IDS_SECONDS_NAME        1101
+
 #ifndef IDC_STATIC
 #define IDC_STATIC              (-1)
 #endif

@@ -60,7 +60,7 @@ static const ControlCase Controls[15] = {
     { 1011, L"#128", L"ウインドウを撮影", Child | BS_AUTORADIOBUTTON, 8, 28, 64, 10 },
     { 1012, L"#128", L"ウインドウを撮影 Part2", Child | BS_AUTORADIOBUTTON, 8, 40, 82, 10 },
     { 1010, L"#128", L"既存ファイルを切り替え", Child | BS_AUTORADIOBUTTON, 8, 52, 84, 10 },
-    { 1000, L"#129", L"", Field, 8, 80, 32, 14 },
+    { 1000, L"#129", L"", Field | WS_GROUP, 8, 80, 32, 14 },
     { 1002, L"msctls_updown32", L"Spin1", Spin, 32, 64, 9, 14 },
     { 1001, L"#129", L"", Field, 48, 80, 32, 14 },
     { 1003, L"msctls_updown32", L"Spin1", Spin, 68, 64, 9, 14 },

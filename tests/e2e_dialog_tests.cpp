@@ -6,6 +6,7 @@
 #include "resource.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 class SettingsDialog : public ProgramTest {
@@ -16,7 +17,7 @@ protected:
         HWND found = nullptr;
         WaitUntil([&] {
             found = FindProcessWindow(program.process.dwProcessId, "#32770", "Tessmere");
-            return found != nullptr && GetDlgItem(found, IDC_MINUTES) != nullptr;
+            return found != nullptr && IsWindowVisible(found);      // shown once set up
         });
         dialog = found;
         return found;
@@ -32,6 +33,37 @@ protected:
     }
     void Press(int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
     bool Closed() { return WaitUntil([&] { return !IsWindow(dialog); }); }
+    // The control with the focus, then the tab stops after it until Tab comes round to it again.
+    std::vector<int> TabOrder()
+    {
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        GetGUIThreadInfo(program.process.dwThreadId, &thread);
+        std::vector<int> ids;
+        for (HWND at = thread.hwndFocus; ids.empty() || (at != thread.hwndFocus && ids.size() < 20);
+             at = GetNextDlgTabItem(dialog, at, FALSE))
+            ids.push_back(GetDlgCtrlID(at));
+        return ids;
+    }
+    // What a screen reader reads for the minutes field and its up-down, then the seconds'.
+    std::wstring Names()
+    {
+        std::wstring names;
+        for (int id : { IDC_MINUTES, IDC_MINUTES_SPIN, IDC_SECONDS, IDC_SECONDS_SPIN }) {
+            IAccessible *control = nullptr;
+            BSTR name = nullptr;
+            VARIANT self = {};
+            self.vt = VT_I4;        // CHILDID_SELF
+            if (AccessibleObjectFromWindow(GetDlgItem(dialog, id), OBJID_CLIENT, __uuidof(IAccessible),
+                                           (void **)&control) == S_OK) {
+                control->get_accName(self, &name);
+                control->Release();
+            }
+            names += (id == IDC_MINUTES ? L"" : L", ") + std::wstring(name != nullptr ? name : L"");
+            SysFreeString(name);
+        }
+        return names;
+    }
     DWORD Stored(const char *name)
     {
         DWORD value = 0xDEADBEEF;
@@ -57,6 +89,12 @@ TEST_F(SettingsDialog, ShowsTheCurrentModeAndIntervalInJapanese)
     EXPECT_EQ(Ansi(L"デスクトップを撮影"), Text(IDC_MODE_DESKTOP));
     EXPECT_EQ(Ansi(L"ウインドウを撮影 Part2"), Text(IDC_MODE_NEWWINDOW));
     EXPECT_EQ(Ansi(L"既存ファイルを切り替え"), Text(IDC_MODE_FILES));
+    EXPECT_EQ((std::vector<int>{ IDC_MODE_WINDOW, IDC_MINUTES, IDC_SECONDS, IDOK, IDCANCEL }), TabOrder());
+    HWND first = GetDlgItem(dialog, IDC_MODE_DESKTOP), last = GetDlgItem(dialog, IDC_MODE_FILES);
+    EXPECT_EQ(first, GetNextDlgGroupItem(dialog, last, FALSE)) << "the arrow keys go round the modes";
+    EXPECT_EQ(L"更新間隔 (分), 更新間隔 (分), 更新間隔 (秒毎), 更新間隔 (秒毎)", Names());
+    for (int id : { IDC_MINUTES, IDC_SECONDS })     // a label right before: Windows stops at tab or group stops
+        EXPECT_EQ("Static", ClassName(GetWindow(GetDlgItem(dialog, id), GW_HWNDPREV))) << id;
     LONG style = GetWindowLongA(dialog, GWL_STYLE);
     EXPECT_FALSE(style & WS_SYSMENU) << "no close box";
     EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
@@ -65,7 +103,7 @@ TEST_F(SettingsDialog, ShowsTheCurrentModeAndIntervalInJapanese)
 }
 
 // Run under an English locale (tests/CMakeLists.txt), as by a user outside
-// Japan: every label, read in template order, is the English one.
+// Japan: every label shown, read in template order, is the English one.
 TEST_F(SettingsDialog, EnglishTextsOutsideJapan)
 {
     Start();
@@ -73,7 +111,7 @@ TEST_F(SettingsDialog, EnglishTextsOutsideJapan)
     std::vector<std::string> labels;
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassName(child) == "Button" || ClassName(child) == "Static")
+        if ((ClassName(child) == "Button" || ClassName(child) == "Static") && IsWindowVisible(child))
             labels.push_back(WindowText(child));
     }
     std::vector<std::string> expected = {
@@ -81,6 +119,7 @@ TEST_F(SettingsDialog, EnglishTextsOutsideJapan)
         "min", "s", "Change wallpaper", "Interval", "1999/07/07 Ver 1.1.1 V.ELLORAN",
     };
     EXPECT_EQ(expected, labels);
+    EXPECT_EQ(L"Interval (min), Interval (min), Interval (s), Interval (s)", Names());
     EXPECT_EQ("Tessmere", WindowText(dialog));
     Press(IDCANCEL);
     EXPECT_TRUE(Closed());
@@ -165,6 +204,7 @@ TEST_F(SettingsDialog, UnknownModeOpensWithNothingCheckedAndIsKept)
     StoreSettings(60000, 5);
     Start();
     ASSERT_NE(nullptr, OpenSettings());
+    EXPECT_EQ((std::vector<int>{ IDC_MODE_DESKTOP, IDC_MINUTES, IDC_SECONDS, IDOK, IDCANCEL }), TabOrder());
     for (int id : { IDC_MODE_DESKTOP, IDC_MODE_WINDOW, IDC_MODE_NEWWINDOW, IDC_MODE_FILES })
         EXPECT_FALSE(Checked(id)) << id;
     Press(IDOK);

@@ -82,6 +82,7 @@ static bool ReadFingerprint(const char *path, ULONGLONG &fingerprint)
 void ShowStoredFile(const char *path)
 {
     ULONGLONG fingerprint = 0;
+    bool read = false;
     if (StillShown(path)) {
         if (!ReadFingerprint(path, fingerprint))
             return;
@@ -90,10 +91,11 @@ void ShowStoredFile(const char *path)
             ShownBytesKnown = true;
             return;
         }
+        read = true;    // replaced by another picture of its size and time
     }
-    bool setAgain = strcmp(path, ShownPath) == 0 && ReadFingerprint(path, fingerprint);
+    read = read || (strcmp(path, ShownPath) == 0 && ReadFingerprint(path, fingerprint));
     ApplyWallpaper(path);
-    ShownBytesKnown = setAgain;
+    ShownBytesKnown = read;
     ShownFingerprint = fingerprint;
 }
 

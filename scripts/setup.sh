@@ -57,7 +57,7 @@ update_package_lists() {
 install_all() {
     local output package refused=()
     echo "setup: installing $*"
-    if output=$(apt_get install -y -qq --no-install-recommends --no-remove "$@" 2>&1 >/dev/null); then
+    if output=$(apt_get install -y -q --no-install-recommends --no-remove "$@" 2>&1); then
         return 0
     fi
     for package in "$@"; do
@@ -105,7 +105,7 @@ fi
 # (scripts/host-architectures.sh sees that 32-bit Wine is missing).
 if [ -n "${missing_wine32:-}" ]; then
     echo "setup: installing $wine32"
-    if ! output=$(apt_get install -y -qq --no-install-recommends --no-remove "$wine32" 2>&1 >/dev/null); then
+    if ! output=$(apt_get install -y -qq --no-install-recommends --no-remove "$wine32" 2>&1); then
         echo "setup: 32-bit Wine could not be installed (apt: $(apt_reason "$output")); the x86_64 build runs instead."
     fi
 fi

@@ -2,8 +2,6 @@
 // settings as it reads them at start.
 #include "e2e_fixture.h"
 
-#include <shlobj.h>
-
 #include "resource.h"
 
 #include <algorithm>
@@ -298,9 +296,7 @@ TEST_F(Restore, BetweenTicksOfAnUnchangedScreenMakesTheNextTickSetTheCaptureAgai
 // rewrites at every change.
 TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersPictureWhereWindowsNamesItsCache)
 {
-    char appData[MAX_PATH];
-    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData));
-    std::string themes = JoinDir(appData, "Microsoft\\Windows\\Themes");
+    std::string themes = JoinDir(ShellFolder(CSIDL_APPDATA), "Microsoft\\Windows\\Themes");
     SHCreateDirectoryExA(nullptr, themes.c_str(), nullptr);
     std::string cache = JoinDir(themes, "TranscodedWallpaper");
     ASSERT_TRUE(CopyFileA(userWallpaper.c_str(), cache.c_str(), FALSE));

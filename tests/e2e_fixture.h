@@ -9,6 +9,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -56,6 +57,12 @@ protected:
         icon.uFlags = NIF_TIP;
         lstrcpyA(icon.szTip, "Tessmere");
         return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+    }
+    static std::string ShellFolder(int folder)
+    {
+        char path[MAX_PATH] = "";
+        SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path);
+        return path;
     }
     bool CaptureRewrittenWithin(DWORD milliseconds)
     {

@@ -280,12 +280,6 @@ protected:
         RegDeleteKeyA(HKEY_CURRENT_USER, UninstallKey);
         RemoveTree(Wide(installed));
     }
-    static std::string ShellFolder(int folder)
-    {
-        char path[MAX_PATH] = "";
-        SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path);
-        return path;
-    }
     static bool RunToEnd(std::string commandLine, DWORD &exitCode)
     {
         STARTUPINFOA startup = {};

@@ -62,6 +62,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void ScheduleChangeTimer(HWND window, bool stop);
 
 // wallpaper
+// What the desktop can show differs by version: JPEG from Vista (6.0), every
+// other picture type and a picture spanned over several monitors from 8 (6.2).
+bool WindowsIsAtLeast(DWORD major, DWORD minor);
 void ApplyWallpaper(const char *path);
 // Whether the wallpaper is the file at path, unchanged since this program set it.
 bool StillShown(const char *path);

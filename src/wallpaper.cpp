@@ -17,6 +17,19 @@ static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change
 // which the cycle never lists.
 static const char UserWallpaperCopyName[] = "UserWallpaper";
 
+// A program whose manifest names the running Windows is told its true
+// version; VerifyVersionInfo then answers for any version asked about.
+bool WindowsIsAtLeast(DWORD major, DWORD minor)
+{
+    OSVERSIONINFOEXA wanted = {};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwMajorVersion = major;
+    wanted.dwMinorVersion = minor;
+    DWORDLONG condition = VerSetConditionMask(
+        VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL), VER_MINORVERSION, VER_GREATER_EQUAL);
+    return VerifyVersionInfoA(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
+}
+
 void ApplyWallpaper(const char *path)
 {
     if (path == NULL)

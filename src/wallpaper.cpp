@@ -88,27 +88,26 @@ static bool ReadFingerprint(const char *path, ULONGLONG &fingerprint)
 }
 
 // The bytes are read only when everything cheaper says the file is the one
-// shown. A file that cannot be read (another program holds it without sharing
-// it) is vouched for by its size and time; so is one seen for the first time
-// since it was set. Only a file set again over itself, as in a store of one,
-// is read at once, since the next tick may well bring it once more.
+// shown, and only they can say so: a picture copied over it may bring the
+// same size and time. A file that cannot be read now (another program holds
+// it without sharing it) is vouched for by its size and time. A file set
+// before its bytes were known is set once more, with them known.
 void ShowStoredFile(const char *path)
 {
     ULONGLONG fingerprint = 0;
-    bool read = false;
+    bool known;
     if (StillShown(path)) {
-        if (!ReadFingerprint(path, fingerprint))
+        if (!ReadFingerprint(path, fingerprint)
+            || (ShownBytesKnown && fingerprint == ShownFingerprint))
             return;
-        if (!ShownBytesKnown || fingerprint == ShownFingerprint) {
-            ShownFingerprint = fingerprint;
-            ShownBytesKnown = true;
-            return;
-        }
-        read = true;    // replaced by another picture of its size and time
+        known = true;
+    } else {
+        // A file set again over itself, as in a store of one, is read at
+        // once, since the next tick may well bring it once more.
+        known = strcmp(path, ShownPath) == 0 && ReadFingerprint(path, fingerprint);
     }
-    read = read || (strcmp(path, ShownPath) == 0 && ReadFingerprint(path, fingerprint));
     ApplyWallpaper(path);
-    ShownBytesKnown = read;
+    ShownBytesKnown = known;
     ShownFingerprint = fingerprint;
 }
 

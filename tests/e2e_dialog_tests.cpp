@@ -362,22 +362,26 @@ TEST_F(StoredFiles, EverySecondTheNextStoredFileBecomesTheWallpaper)
 
 TEST_F(StoredFiles, OneFileIsSetAgainOnlyOnceReplaced)
 {
-    std::string a = JoinDir(PrepareStore(), "A.bmp");
+    std::string a = JoinDir(PrepareStore(), "A.bmp"), b = JoinDir(directory, "B.bmp");
     ASSERT_TRUE(WriteBmp24(a, 4, 4, 0xFF0000));
-    StoreSettings(1000, 1);
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return CurrentWallpaper() == a; }));
-    WatchSets(a);
-    PumpMessages(2500);
-    EXPECT_EQ(0, Sets()) << "ticks of an unchanged store set nothing";
-    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0x00FF00));
-    EXPECT_TRUE(WaitUntil([&] { return Sets() > 0; }, 2500)) << "a picture written anew is set";
-    // Copied over it as unzip or Explorer copy, a picture of its size that has its time.
-    std::string b = JoinDir(directory, "B.bmp");
     ASSERT_TRUE(WriteBmp24(b, 4, 4, 0x0000FF));
+    // Copied over it as unzip or Explorer copy, a picture of its size that has its time.
     std::string unixA = ShellQuote(UnixPath(a)), unixB = ShellQuote(UnixPath(b));
-    ASSERT_EQ(0, RunUnixCommand("touch -r " + unixA + " " + unixB + " && cp -p " + unixB + " " + unixA));
-    EXPECT_TRUE(WaitUntil([&] { return Sets() > 1; }, 2500)) << "and so is one of the same size and time";
+    std::string copyOver = "touch -r " + unixA + " " + unixB + " && cp -p " + unixB + " " + unixA;
+    StoreSettings(1000, 1);
+    WatchSets(a);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Sets() > 0; }));
+    ASSERT_EQ(0, RunUnixCommand(copyOver));
+    EXPECT_TRUE(WaitUntil([&] { return Sets() > 1; }, 2500)) << "replaced before the next tick, it is set";
+    PumpMessages(1200);
+    long settled = Sets();
+    PumpMessages(2500);
+    EXPECT_EQ(settled, Sets()) << "ticks of an unchanged store set nothing";
+    ASSERT_TRUE(WriteBmp24(a, 4, 4, 0x00FF00));
+    EXPECT_TRUE(WaitUntil([&] { return Sets() > settled; }, 2500)) << "a picture written anew is set";
+    ASSERT_EQ(0, RunUnixCommand(copyOver));
+    EXPECT_TRUE(WaitUntil([&] { return Sets() > settled + 1; }, 2500)) << "and so is one of the same size and time";
     // Held without read sharing, it is opened by the lock and by a failed read
     // a tick, no more: a set would open it once more a tick.
     std::string countOpens = "grep -c ^OPEN " + ShellQuote(UnixPath(opens));

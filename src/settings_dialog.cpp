@@ -65,8 +65,11 @@ static void OnInitDialog(HWND dialog)
 }
 
 // Without a checked button (a mode the dialog does not know) the mode is kept.
+// Counted at once: a report under the dialog may let a timed change go on
+// before the dialog itself returns.
 static void OnOk(HWND dialog)
 {
+    NoteUserChoice();
     for (const auto &entry : ModeButtons) {
         if (IsDlgButtonChecked(dialog, entry.button) == BST_CHECKED) {
             ChangeSettings.Mode = entry.mode;

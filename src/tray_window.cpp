@@ -78,9 +78,12 @@ static void OnCreate(HWND window)
     WatchSession(window);
 }
 
+// However the window goes (Exit, a WM_CLOSE from elsewhere, the end of the
+// session), a change waiting in its report must set nothing after it.
 static void OnDestroy(HWND window)
 {
     ProgramEnding = true;
+    NoteUserChoice();
     if (TrayMenu != NULL) {
         DestroyMenu(TrayMenu);
         TrayMenu = NULL;
@@ -222,10 +225,8 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     switch (LOWORD(wParam)) {
     case IDM_SETTINGS:
         if (DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SETTINGS), window,
-                            SettingsDialogProc, 0) == IDOK) {
-            NoteUserChoice();
+                            SettingsDialogProc, 0) == IDOK)
             ScheduleChangeTimer(window, false);
-        }
         return 0;
     case IDM_CAPTURE:
         // The tray menu sends a high word of 0; the change timer posts 1.

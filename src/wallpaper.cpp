@@ -10,7 +10,7 @@ static char ShownPath[PathBufferSize];      // the picture set last, empty if it
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile; // its size and last-write time then
 static bool ShownBytesKnown;                // whether ShownFingerprint holds its bytes
 static ULONGLONG ShownFingerprint;
-static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture
+static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture, the window's end
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
 // The copy of the user's picture, in the store under a name without ".bmp",

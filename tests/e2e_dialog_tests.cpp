@@ -328,7 +328,7 @@ TEST_F(SettingsDialog, SecondCopyWhileItIsOpenBringsItForwardAndLeaves)
     Press(IDCANCEL);
 }
 
-class StoredFiles : public ProgramTest {
+class StoredFiles : public SettingsDialog {
 protected:
     std::string PrepareStore()
     {
@@ -393,21 +393,36 @@ TEST_F(StoredFiles, OneFileIsSetAgainOnlyOnceReplaced)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
-TEST_F(StoredFiles, StopAndExitChosenWhileAStepIsReportedWin)
+// A name too long for a path is reported at every step. A choice made while
+// the report is open ends the step; without it, the step would go on to find
+// the store empty and say so.
+TEST_F(StoredFiles, ChoicesMadeWhileAStepIsReportedWin)
 {
-    std::string store = PrepareStore();
-    ASSERT_TRUE(WriteBmp24(JoinDir(store, "A.bmp"), 4, 4, 0xFF0000));
-    std::string tooLong = UnixPath(store) + "/" + std::string(240, 'n') + ".bmp";
-    ASSERT_EQ(0, RunUnixCommand("touch " + ShellQuote(tooLong)));
-    StoreSettings(1000, 1);
+    std::string tooLong = std::string(240, 'n') + ".bmp";
+    ASSERT_EQ(0, RunUnixCommand("touch " + ShellQuote(UnixPath(PrepareStore()) + "/" + tooLong)));
+    StoreSettings(3000, 1);
     boxes.SetPressing(false);
     Start();
-    ASSERT_TRUE(boxes.WaitForCount(1));
+    PostMessageA(program.window, WM_COMMAND, IDM_SETTINGS, 0);
+    ASSERT_NE(nullptr, dialog = WaitForWindow(program.process.dwProcessId, "#32770", "Tessmere"));
+    auto reportedAgain = [&](size_t count) {
+        return boxes.WaitForCount(count, 5000) && boxes.Seen().back().caption == tooLong;
+    };
+    ASSERT_TRUE(reportedAgain(1));
+    Type(IDC_SECONDS, "1");
+    Press(IDOK);                    // in the dialog that was open before the report
+    PressOk(boxes.OpenBoxes().at(0));
+    EXPECT_TRUE(reportedAgain(2)) << "OK";
+    for (WPARAM choice : { IDM_RESTORE, IDM_CAPTURE }) {
+        SendMessageA(program.window, WM_COMMAND, choice, 0);
+        PressOk(boxes.OpenBoxes().at(0));
+        EXPECT_TRUE(reportedAgain(boxes.Seen().size() + 1)) << choice;
+    }
     PostMessageA(program.window, WM_COMMAND, IDM_STOP, 0);
     PostMessageA(program.window, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(0u, ExitCode());
     EXPECT_EQ(userWallpaper, CurrentWallpaper());
-    EXPECT_EQ(1u, boxes.Seen().size()) << "no box once Exit is chosen, SetTimer's least of all";
+    EXPECT_EQ(4u, boxes.Seen().size()) << "no box once Exit is chosen, SetTimer's least of all";
 }
 
 TEST_F(StoredFiles, EmptyStoreIsReportedOnceAndKeepsTheWallpaper)

@@ -4,6 +4,9 @@ SettingsRecord ChangeSettings;      // all zero until LoadSettings
 char UserWallpaper[PathBufferSize];
 
 static const char SettingsKeyName[] = "Software\\Quillaby\\Tessmere";
+// Where Windows names only its cache, the copy of the user's picture that
+// Restore and Exit put back, until they have put it back for good.
+static const char KeptWallpaperValue[] = "KeptWallpaper";
 static const LONG DefaultMinutes = 5;
 
 // The registry functions return their error instead of setting the thread's
@@ -109,6 +112,30 @@ void ReadSystemWallpaper(char *buffer)
         buffer[0] = '\0';
         ReportRegistryError("RegQueryValueEx", status);
     }
+    if (key != NULL)
+        RegCloseKey(key);
+}
+
+void ReadKeptWallpaper(char *buffer)
+{
+    HKEY key = OpenUserKey(SettingsKeyName);
+    DWORD size = PathBufferSize, type = REG_NONE;
+    if (RegQueryValueExA(key, KeptWallpaperValue, NULL, &type, (BYTE *)buffer, &size) != ERROR_SUCCESS
+        || type != REG_SZ)
+        size = 0;
+    buffer[size < PathBufferSize ? size : PathBufferSize - 1] = '\0';
+    if (key != NULL)
+        RegCloseKey(key);
+}
+
+// An empty path removes the record.
+void RecordKeptWallpaper(const char *path)
+{
+    HKEY key = OpenUserKey(SettingsKeyName);
+    LONG status = path[0] == '\0' ? RegDeleteValueA(key, KeptWallpaperValue)
+        : RegSetValueExA(key, KeptWallpaperValue, 0, REG_SZ, (const BYTE *)path, lstrlenA(path) + 1);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        ReportRegistryError(path[0] == '\0' ? "RegDeleteValue" : "RegSetValueEx", status);
     if (key != NULL)
         RegCloseKey(key);
 }

@@ -52,6 +52,8 @@ DWORD ChangeInterval(const SettingsRecord &settings);
 void LoadSettings(SettingsRecord &settings);
 void SaveSettings(SettingsRecord &settings);
 void ReadSystemWallpaper(char *buffer);
+void ReadKeptWallpaper(char *buffer);           // empty when no copy is recorded
+void RecordKeptWallpaper(const char *path);
 
 // error_report
 extern bool ProgramEnding;      // from Exit or WM_DESTROY on: a report could only hold up the end
@@ -65,11 +67,13 @@ void ScheduleChangeTimer(HWND window, bool stop);
 // What the desktop can show differs by version: JPEG from Vista (6.0), every
 // other picture type and a picture spanned over several monitors from 8 (6.2).
 bool WindowsIsAtLeast(DWORD major, DWORD minor);
-void ApplyWallpaper(const char *path);
+bool ApplyWallpaper(const char *path);         // false when Windows refused the set
 // Whether the wallpaper is the file at path, unchanged since this program set it.
 bool StillShown(const char *path);
 void ShowStoredFile(const char *path);      // sets it unless it is the picture shown, unchanged
 void KeepUserWallpaper();                   // where Windows named only its cached copy of it
+// At the end of the run the picture is put back for good, and its copy is no longer guarded.
+void RestoreUserWallpaper(bool forGood);
 void NoteUserChoice();
 void BeginTimedChange();
 // Whether the user chose anything since the timed change under way began.

@@ -242,7 +242,7 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
         NoteUserChoice();
         // A capture still waiting would undo the Restore chosen after it.
         KillTimer(window, TRAY_CAPTURE_TIMER_ID);
-        ApplyWallpaper(UserWallpaper);
+        RestoreUserWallpaper(ProgramEnding);
         return 0;
     case IDM_EXIT:
         ProgramEnding = true;

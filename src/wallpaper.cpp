@@ -30,7 +30,7 @@ bool WindowsIsAtLeast(DWORD major, DWORD minor)
     return VerifyVersionInfoA(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
 }
 
-void ApplyWallpaper(const char *path)
+bool ApplyWallpaper(const char *path)
 {
     if (path == NULL)
         path = CaptureFilePath;
@@ -40,7 +40,7 @@ void ApplyWallpaper(const char *path)
         ShownPath[0] = '\0';
     ShownBytesKnown = false;
     // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
-    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+    return SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE) != FALSE;
 }
 
 // Setting the picture already shown makes the system read it again and wakes
@@ -111,37 +111,87 @@ void ShowStoredFile(const char *path)
     ShownFingerprint = fingerprint;
 }
 
-// True when path lies in folder or below it; Windows compares names without regard to case.
+static bool ToWide(const char *path, WCHAR (&wide)[MAX_PATH], int &length)
+{
+    length = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) - 1;
+    return length > 0;
+}
+
+// Windows compares names without regard to case.
+static bool SameNames(const WCHAR *a, const WCHAR *b, int length)
+{
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, length, b, length) == CSTR_EQUAL;
+}
+
+// True when path lies in folder or below it.
 static bool InFolder(const char *path, const char *folder)
 {
     WCHAR widePath[MAX_PATH], wideFolder[MAX_PATH];
-    int pathLength = MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) - 1;
-    int folderLength = MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, MAX_PATH) - 1;
-    return folderLength > 0 && pathLength > folderLength && widePath[folderLength] == L'\\'
-        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, widePath, folderLength,
-                          wideFolder, folderLength) == CSTR_EQUAL;
+    int pathLength, folderLength;
+    return ToWide(path, widePath, pathLength) && ToWide(folder, wideFolder, folderLength)
+        && pathLength > folderLength && widePath[folderLength] == L'\\'
+        && SameNames(widePath, wideFolder, folderLength);
+}
+
+static bool SamePath(const char *a, const char *b)
+{
+    WCHAR wideA[MAX_PATH], wideB[MAX_PATH];
+    int lengthA, lengthB;
+    return ToWide(a, wideA, lengthA) && ToWide(b, wideB, lengthB) && lengthA == lengthB
+        && SameNames(wideA, wideB, lengthA);
+}
+
+static bool NamesWindowsCache(const char *path)
+{
+    char appData[PathBufferSize];
+    char themes[PathBufferSize];
+    return path[0] != '\0'
+        && SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, appData))
+        && JoinPath(themes, NULL, appData, "Microsoft\\Windows\\Themes", NULL)
+        && InFolder(path, themes);
 }
 
 // For a slideshow, a picture per monitor and more, Windows 8 and later name in
 // "Wallpaper" only their own cached copy of the picture shown, which they
 // rewrite at every change, this program's too: by Restore it would hold the
-// last capture. So a copy of the user's picture is kept before the first change.
+// last capture. So a copy of the user's picture is kept before the first
+// change. A run that ended without putting it back (a crash, a kill) left the
+// cache holding a picture of this program's, and the copy as the user's: the
+// record of it says so. A new copy replaces the old only once it is whole.
 void KeepUserWallpaper()
 {
-    char appData[PathBufferSize];
-    char themes[PathBufferSize];
     char copy[PathBufferSize];
-    if (UserWallpaper[0] == '\0'
-        || FAILED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, appData))
-        || !JoinPath(themes, NULL, appData, "Microsoft\\Windows\\Themes", NULL)
-        || !InFolder(UserWallpaper, themes))
+    char fresh[PathBufferSize];
+    char recorded[PathBufferSize];
+    if (!NamesWindowsCache(UserWallpaper))
         return;
     if (!JoinPath(copy, NULL, StoreDirectory, UserWallpaperCopyName, NULL)
-        || !CopyFileA(UserWallpaper, copy, FALSE)) {
+        || !JoinPath(fresh, NULL, StoreDirectory, UserWallpaperCopyName, "new")) {
         ReportLastError(UserWallpaper);
         return;
     }
+    ReadKeptWallpaper(recorded);
+    if (SamePath(recorded, copy)) {
+        if (GetFileAttributesA(copy) != INVALID_FILE_ATTRIBUTES) {
+            lstrcpyA(UserWallpaper, copy);
+            return;
+        }
+        ReportLastError(copy);
+    }
+    if (!CopyFileA(UserWallpaper, fresh, FALSE)
+        || !MoveFileExA(fresh, copy, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ReportLastError(UserWallpaper);
+        DeleteFileA(fresh);
+        return;
+    }
+    RecordKeptWallpaper(copy);
     lstrcpyA(UserWallpaper, copy);
+}
+
+void RestoreUserWallpaper(bool forGood)
+{
+    if (ApplyWallpaper(UserWallpaper) && forGood)
+        RecordKeptWallpaper("");
 }
 
 void NoteUserChoice()

@@ -293,7 +293,7 @@ TEST_F(Restore, BetweenTicksOfAnUnchangedScreenMakesTheNextTickSetTheCaptureAgai
 }
 
 // Windows may name only its cached copy of the user's picture, which it
-// rewrites at every change.
+// rewrites at every change, also of a run that was killed before its Exit.
 TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersPictureWhereWindowsNamesItsCache)
 {
     std::string themes = JoinDir(ShellFolder(CSIDL_APPDATA), "Microsoft\\Windows\\Themes");
@@ -304,7 +304,10 @@ TEST_F(Restore, ExitAfterCapturesPutsBackTheUsersPictureWhereWindowsNamesItsCach
     StoreSettings(1000, 0);
     Start();
     ASSERT_TRUE(WallpaperBecomes(program.CaptureFile()));
+    TerminateProcess(program.process.hProcess, 1);
+    EndProgram(program);
     ASSERT_TRUE(CopyFileA(program.CaptureFile().c_str(), cache.c_str(), FALSE));
+    Start();
     ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit));
     EXPECT_EQ(0u, ExitCode());
     EXPECT_EQ(ReadBytes(userWallpaper), ReadBytes(CurrentWallpaper()));

@@ -220,6 +220,13 @@ static void OnTrayNotify(HWND window, LPARAM lParam)
     }
 }
 
+// What Exit puts back comes before anything else it does, and for good.
+static void PutBackForTheEnd(HWND window)
+{
+    ProgramEnding = true;
+    SendMessageA(window, WM_COMMAND, IDM_RESTORE, 0);
+}
+
 static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
     switch (LOWORD(wParam)) {
@@ -245,8 +252,7 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
         RestoreUserWallpaper(ProgramEnding);
         return 0;
     case IDM_EXIT:
-        ProgramEnding = true;
-        SendMessageA(window, WM_COMMAND, IDM_RESTORE, 0);
+        PutBackForTheEnd(window);
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     case IDM_STOP:
@@ -301,6 +307,18 @@ static void OnTimer(HWND window, WPARAM timer)
     }
 }
 
+// A sign-out, a shutdown or the Restart Manager may end the process as soon
+// as this returns: everything Exit puts back is put back here, and no icon
+// is left behind in a session that goes on.
+static void OnEndSession(HWND window, WPARAM ending)
+{
+    if (!ending)
+        return;
+    PutBackForTheEnd(window);
+    Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+    DestroyWindow(window);
+}
+
 // Any program may send the message while the shell still holds the icon,
 // which then only needs bringing up to date.
 static void OnTaskbarCreated()
@@ -334,6 +352,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

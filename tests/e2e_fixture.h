@@ -87,6 +87,20 @@ protected:
                               " /^CLOSE_NOWRITE/ { sets += !read } END { print sets + 0 }' "
                               + ShellQuote(UnixPath(opens)));
     }
+    static bool RunToEnd(std::string commandLine, DWORD &exitCode)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return false;
+        bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return ended;
+    }
     DWORD ExitCode(DWORD timeoutMs = 15000)
     {
         DWORD code = STILL_ACTIVE;

@@ -259,6 +259,30 @@ TEST_F(Exit, CloseFromElsewhereLeavesTheWallpaperInPlace)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+// Run in a prefix of its own (tests/CMakeLists.txt): as a sign-out or a
+// shutdown does, "wineboot -e" ends every process with a window as soon as
+// it has handled WM_ENDSESSION. After the Restart Manager's "close now" the
+// session goes on.
+class SessionEnd : public ProgramTest {};
+
+TEST_F(SessionEnd, IsAnExitThatLeavesNoIcon)
+{
+    StoreSettings(1000, 0);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CurrentWallpaper() == program.CaptureFile(); }));
+    EXPECT_EQ(TRUE, SendMessageA(program.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP));
+    SendMessageA(program.window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    EXPECT_FALSE(TrayIconPresent());
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_EQ(0u, ExitCode());
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CurrentWallpaper() == program.CaptureFile(); }));
+    DWORD code;
+    ASSERT_TRUE(RunToEnd("wineboot.exe -e", code));
+    EXPECT_EQ(userWallpaper, CurrentWallpaper());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 // The release installer as a user meets it: a silent install, Tessmere started
 // as a sign-in would start it, updates, and a silent uninstall while it runs.
 class Installer : public ProgramTest {
@@ -280,21 +304,6 @@ protected:
         RegDeleteKeyA(HKEY_CURRENT_USER, UninstallKey);
         RemoveTree(Wide(installed));
     }
-    static bool RunToEnd(std::string commandLine, DWORD &exitCode)
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process))
-            return false;
-        bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return ended;
-    }
-
     static constexpr const char *UninstallKey =
         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessmere";
     std::string installed;

@@ -23,6 +23,7 @@ ManifestDPIAware true
 !include Sections.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessmere"
+!define SETTINGS_KEY "Software\Quillaby\Tessmere"
 !define IDM_EXIT 40003
 !define SYNCHRONIZE 0x00100000
 !define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
@@ -133,17 +134,31 @@ FunctionEnd
 ; after its process has ended: keep trying for five seconds. The installer
 ; moves the old program aside rather than deleting it, so that a new one that
 ; cannot be written (a full disk, a scanner that takes it) leaves the old one
-; to put back; the uninstaller deletes it.
+; to put back; the uninstaller deletes it. A Tessmere.exe.old already there is
+; what an update cut short left (a crash, a power cut, a killed installer, a
+; failed move back): the only whole copy, and so the one to put back. A
+; Tessmere.exe beside it may be cut short itself, and goes instead. Rename
+; fails onto an existing file, so that one goes first.
 !macro DEFINE_REMOVE_PROGRAM un
 Function ${un}RemoveProgram
-    Delete "$INSTDIR\Tessmere.exe.old"
+    !if "${un}" == ""
+        ${If} ${FileExists} "$INSTDIR\Tessmere.exe.old"
+            StrCpy $MovedAside 1
+        ${EndIf}
+    !else
+        Delete "$INSTDIR\Tessmere.exe.old"
+    !endif
     StrCpy $0 0
     ${DoWhile} ${FileExists} "$INSTDIR\Tessmere.exe"
         !if "${un}" == ""
-            ClearErrors
-            Rename "$INSTDIR\Tessmere.exe" "$INSTDIR\Tessmere.exe.old"
-            ${IfNot} ${Errors}
-                StrCpy $MovedAside 1
+            ${If} $MovedAside = 1
+                Delete "$INSTDIR\Tessmere.exe"
+            ${Else}
+                ClearErrors
+                Rename "$INSTDIR\Tessmere.exe" "$INSTDIR\Tessmere.exe.old"
+                ${IfNot} ${Errors}
+                    StrCpy $MovedAside 1
+                ${EndIf}
             ${EndIf}
         !else
             Delete "$INSTDIR\Tessmere.exe"
@@ -251,8 +266,8 @@ FunctionEnd
 ; What belongs to the user stays: the settings key Software\Quillaby\Tessmere,
 ; which a portable copy shares, and every picture in the store. Only Tessmere's
 ; own files there go (its capture, and its copy of the user's picture where
-; Windows named only its cache), and the store folder with them when nothing
-; else is left.
+; Windows named only its cache, with the record of that copy unless it names
+; a portable copy's), and the store folder with them when nothing else is left.
 Section "Uninstall"
     Call un.EndRunningTessmere
     Call un.RemoveProgram
@@ -261,6 +276,11 @@ Section "Uninstall"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     Delete "$INSTDIR\StoreWallPaper\Tessmere.bmp"
     Delete "$INSTDIR\StoreWallPaper\UserWallpaper"
+    Delete "$INSTDIR\StoreWallPaper\UserWallpaper.new"
+    ReadRegStr $0 HKCU "${SETTINGS_KEY}" "KeptWallpaper"
+    ${If} $0 == "$INSTDIR\StoreWallPaper\UserWallpaper"
+        DeleteRegValue HKCU "${SETTINGS_KEY}" "KeptWallpaper"
+    ${EndIf}
     RMDir "$INSTDIR\StoreWallPaper"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"

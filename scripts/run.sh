@@ -15,7 +15,7 @@ case "${LC_ALL:-${LANG:-}}" in
 esac
 "$here/setup.sh"
 source "$here/wine-env.sh"
-export LANG=$language
+use_locale "$language"
 build_tessmere Tessmere AskExit
 
 # A terminal's Ctrl-C goes to its whole foreground process group, and would

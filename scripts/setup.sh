@@ -7,8 +7,9 @@
 # only the i686 build's runs need. Only what is missing is installed, so a
 # second run is quick.
 # A package list that fails to download (a mirror in sync) is a warning, and
-# 32-bit Wine that cannot be installed leaves the x86_64 build to run: setup
-# stops only when something else cannot be installed.
+# 32-bit Wine that cannot be installed leaves the x86_64 build to run, and is
+# tried again only once apt's lists have changed: setup stops only when
+# something else cannot be installed.
 set -euo pipefail
 
 packages=(
@@ -21,7 +22,13 @@ packages=(
     nsis zip
     clang
 )
-wine32=wine32:i386
+# 32-bit Wine, and the i386 libraries through which it sees several monitors
+# (without them a 32-bit program sees one monitor over the whole X screen).
+wine32=(wine32:i386 libxrandr2:i386 libxinerama1:i386 libxrender1:i386)
+# A refused 32-bit step is remembered outside the clone (CI starts from a
+# fresh one) for as long as apt's lists are those it was refused with: a
+# retry would repeat the same refusal, and the list download before it.
+refusal=${XDG_STATE_HOME:-$HOME/.local/state}/tessmere/wine32-refused
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -69,13 +76,28 @@ install_all() {
     exit 1
 }
 
+# The newest of apt's lists, with the 32-bit step it was refused for.
+lists_stamp() {
+    local newest
+    newest=$(find /var/lib/apt/lists -maxdepth 1 -type f ! -name lock -printf '%T@\n' 2>/dev/null |
+        sort -n | tail -n 1)
+    echo "${newest:-none} ${wine32[*]}"
+}
+
 missing=()
 for package in "${packages[@]}"; do
     is_installed "$package" || missing+=("$package")
 done
-is_installed "$wine32" || missing_wine32=yes
+missing32=()
+for package in "${wine32[@]}"; do
+    is_installed "$package" || missing32+=("$package")
+done
+if [ "${#missing32[@]}" -gt 0 ] && [ "$(cat "$refusal" 2>/dev/null)" = "$(lists_stamp)" ]; then
+    echo "setup: 32-bit Wine was refused with these package lists; it is tried again once they change"
+    missing32=()
+fi
 
-if [ "${#missing[@]}" -gt 0 ] || [ -n "${missing_wine32:-}" ]; then
+if [ "${#missing[@]}" -gt 0 ] || [ "${#missing32[@]}" -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
     fi
@@ -103,9 +125,13 @@ fi
 # Its i386 libraries must match their amd64 twins exactly, so a stale or
 # missing i386 list makes apt refuse it: the x86_64 build then runs instead
 # (scripts/host-architectures.sh sees that 32-bit Wine is missing).
-if [ -n "${missing_wine32:-}" ]; then
-    echo "setup: installing $wine32"
-    if ! output=$(apt_get install -y -qq --no-install-recommends --no-remove "$wine32" 2>&1); then
+if [ "${#missing32[@]}" -gt 0 ]; then
+    echo "setup: installing ${missing32[*]}"
+    if output=$(apt_get install -y -qq --no-install-recommends --no-remove "${missing32[@]}" 2>&1); then
+        rm -f "$refusal"
+    else
         echo "setup: 32-bit Wine could not be installed (apt: $(apt_reason "$output")); the x86_64 build runs instead."
+        mkdir -p "$(dirname "$refusal")"
+        lists_stamp >"$refusal"
     fi
 fi

@@ -51,9 +51,17 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # and keep the shortcuts that the installer test makes out of this machine's
 # own application menu.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The locale of the programs started from here. Set-up may have generated it
+# only after this shell started, and glibc reads its locales once a process:
+# the shell itself, which needs none, would warn that it cannot switch.
+use_locale() {
+    if ! locale -a 2>/dev/null | grep -qix "${1%.UTF-8}.utf8"; then
+        echo "The $1 locale is missing: scripts/setup.sh generates it." >&2
+    fi
+    { export LANG=$1; unset LC_ALL LC_CTYPE; } 2>/dev/null
+}
 # The program's users have code page 932; Wine derives it from the locale.
-export LANG=ja_JP.UTF-8
-unset LC_ALL LC_CTYPE
+use_locale ja_JP.UTF-8
 
 # Configures the build directory and builds the given targets (all by default).
 build_tessmere() {
@@ -111,10 +119,18 @@ stop_virtual_display() {
     XVFB_AUTH= XVFB_NUMBER_FILE=
 }
 
+# The prefix given is the script's own: from now on the script's end also
+# ends its Wine server, and no other.
+own_prefix() {
+    export WINEPREFIX=$1
+    OWN_PREFIX=$1
+    trap close_wine_display EXIT
+}
+
 # Creates the Wine prefix given (or $WINEPREFIX) when it does not exist yet and
 # maps the dialog's and the shell's Japanese font faces to the IPA fonts.
 prepare_prefix() {
-    export WINEPREFIX=${1:-$WINEPREFIX}
+    own_prefix "${1:-$WINEPREFIX}"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1
@@ -150,15 +166,18 @@ unmanage_windows() {
 }
 
 # A virtual display of the geometry given (1920x1080x24 by default), closed
-# together with the prefix's Wine server when the calling script exits, also
-# when a failure or a Ctrl-C cuts the start short.
+# when the calling script exits, also when a failure or a Ctrl-C cuts the
+# start short; so is the Wine server of the script's own prefix once it has
+# one. Until then the prefix the shell names is someone else's.
 open_wine_display() {
-    trap close_wine_display EXIT
+    [ -n "${OWN_PREFIX:-}" ] || trap stop_virtual_display EXIT
     start_virtual_display "${1:-1920x1080x24}"
 }
 
 close_wine_display() {
-    wineserver -k 2>/dev/null || true
+    if [ -n "${OWN_PREFIX:-}" ]; then
+        WINEPREFIX=$OWN_PREFIX wineserver -k 2>/dev/null || true
+    fi
     stop_virtual_display
 }
 

@@ -27,6 +27,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 open_wine_display "$geometry"
+own_prefix "$WINEPREFIX"
 if [ -n "$dpi" ]; then
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wineserver -w

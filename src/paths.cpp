@@ -5,7 +5,7 @@
 
 char StoreDirectory[PathBufferSize];    // "StoreWallPaper" beside the executable
 char CaptureFilePath[PathBufferSize];   // StoreDirectory\Tessmere.bmp
-char StorePattern[PathBufferSize];      // StoreDirectory\*.bmp
+char StorePattern[PathBufferSize];      // StoreDirectory\*: one listing for every picture type
 
 // Steps over one character of the ANSI code page, so that the trail byte of a
 // double-byte character (0x5C in many Japanese names) is never taken for "\".
@@ -34,6 +34,25 @@ static bool CopyPart(char *target, const char *begin, const char *end)
     return true;
 }
 
+// Where the last part of path begins; extensionDot is the dot before that
+// part's extension, or NULL when it has none.
+static const char *LastPart(const char *path, const char *&extensionDot)
+{
+    const char *partBegin = path;
+    extensionDot = NULL;
+    for (const char *p = path; *p != '\0';) {
+        const char *next = NextChar(p);
+        if (IsSeparator(p, next)) {
+            partBegin = next;
+            extensionDot = NULL;
+        } else if (next - p == 1 && *p == '.') {
+            extensionDot = p;
+        }
+        p = next;
+    }
+    return partBegin;
+}
+
 // Drive ("C:" or empty), directory (up to and including the last separator) and
 // name; the extension is dropped. directory and name hold PathBufferSize bytes;
 // a part that would not fit gives false and sets the last error.
@@ -46,22 +65,49 @@ bool SplitPath(const char *path, char *drive, char *directory, char *name)
         drive[2] = '\0';
         path += 2;
     }
-    const char *nameBegin = path;
-    const char *lastDot = NULL;
-    for (const char *p = path; *p != '\0';) {
-        const char *next = NextChar(p);
-        if (IsSeparator(p, next)) {
-            nameBegin = next;
-            lastDot = NULL;
-        } else if (next - p == 1 && *p == '.') {
-            lastDot = p;
-        }
-        p = next;
-    }
+    const char *lastDot;
+    const char *nameBegin = LastPart(path, lastDot);
     const char *nameEnd = lastDot != NULL ? lastDot : nameBegin + strlen(nameBegin);
     bool directoryFits = CopyPart(directory, path, nameBegin);
     bool nameFits = CopyPart(name, nameBegin, nameEnd);
     return directoryFits && nameFits;
+}
+
+// The extensions that Windows knows each picture type by, and the first set that holds the type.
+static const struct {
+    const char *extension;
+    PictureTypes firstIn;
+} PictureExtensions[] = {
+    { "bmp", BitmapPictures }, { "dib", BitmapPictures },
+    { "jpg", BitmapAndJpegPictures }, { "jpeg", BitmapAndJpegPictures },
+    { "jpe", BitmapAndJpegPictures }, { "jfif", BitmapAndJpegPictures },
+    { "png", AllPictureTypes }, { "gif", AllPictureTypes },
+    { "tif", AllPictureTypes }, { "tiff", AllPictureTypes },
+};
+
+// Extensions are ASCII, and compared as such: the user's locale, which
+// lstrcmpi follows, has no say in them.
+static bool SameExtension(const char *text, const char *lowerCase)
+{
+    for (; *lowerCase != '\0'; text++, lowerCase++) {
+        char letter = *text >= 'A' && *text <= 'Z' ? (char)(*text - 'A' + 'a') : *text;
+        if (letter != *lowerCase)
+            return false;
+    }
+    return *text == '\0';
+}
+
+bool IsPictureName(const char *name, PictureTypes types)
+{
+    const char *dot;
+    LastPart(name, dot);
+    if (dot == NULL)
+        return false;
+    for (size_t i = 0; i < sizeof PictureExtensions / sizeof PictureExtensions[0]; i++) {
+        if (PictureExtensions[i].firstIn <= types && SameExtension(dot + 1, PictureExtensions[i].extension))
+            return true;
+    }
+    return false;
 }
 
 static bool Append(char *result, size_t &length, const char *text, size_t count)
@@ -138,7 +184,7 @@ bool DeriveStorePaths(const char *modulePath)
     bool fits = SplitPath(modulePath, drive, directory, name)
              && JoinPath(StoreDirectory, drive, directory, STORE_DIRECTORY_NAME, NULL)
              && JoinPath(CaptureFilePath, NULL, StoreDirectory, PROGRAM_NAME, "bmp")
-             && JoinPath(StorePattern, NULL, StoreDirectory, "*", "bmp");
+             && JoinPath(StorePattern, NULL, StoreDirectory, "*", NULL);
     if (!fits)
         StoreDirectory[0] = CaptureFilePath[0] = StorePattern[0] = '\0';
     return fits;

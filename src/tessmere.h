@@ -46,6 +46,12 @@ bool SplitPath(const char *path, char *drive, char *directory, char *name);
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);
 bool DeriveStorePaths(const char *modulePath);
+// The picture types that Windows takes as a wallpaper, each set holding the
+// one before: bitmaps alone before Vista, JPEG too on Vista and 7, PNG, GIF
+// and TIFF too from 8 on. It turns them into a bitmap of its own.
+enum PictureTypes { BitmapPictures, BitmapAndJpegPictures, AllPictureTypes };
+// Whether the extension of name's last part, in any case, is one of a type in types.
+bool IsPictureName(const char *name, PictureTypes types);
 
 // settings_store
 extern SettingsRecord ChangeSettings;

@@ -40,7 +40,10 @@ void ApplyWallpaper(const char *path)
         ShownPath[0] = '\0';
     ShownBytesKnown = false;
     // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
-    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+    BOOL set = SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+    // A picture refused, one that Windows cannot read say, is not the one shown.
+    if (!set)
+        ShownPath[0] = '\0';
 }
 
 // Setting the picture already shown makes the system read it again and wakes

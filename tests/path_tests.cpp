@@ -32,7 +32,7 @@ TEST_P(PathSplit, GivesDriveDirectoryAndNameWithoutExtensionAndTellsPictures)
     EXPECT_STREQ(c.directory, directory);
     EXPECT_STREQ(c.name, name);
     for (PictureTypes types : { BitmapPictures, BitmapAndJpegPictures, AllPictureTypes })
-        EXPECT_EQ(types >= c.firstShownIn, IsPictureName(c.path, types)) << types;
+        EXPECT_EQ(types >= c.firstShownIn, IsPictureName(c.path, types)) << c.path << " in set " << types;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PathSplit, ::testing::Values(

@@ -205,8 +205,8 @@ TEST_F(Executable, ReleaseBuildsAreHardenedSmallAndHoldNoBuildTimeOrPath)
 {
     bool wide = sizeof(void *) == 8;
     ExpectRelease(RELEASE_EXE, SETUP_EXE, wide ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386,
-                  wide ? 64 : 48);
+                  wide ? 64 : 52);
 #ifdef I686_RELEASE_EXE
-    ExpectRelease(I686_RELEASE_EXE, I686_SETUP_EXE, IMAGE_FILE_MACHINE_I386, 48);
+    ExpectRelease(I686_RELEASE_EXE, I686_SETUP_EXE, IMAGE_FILE_MACHINE_I386, 52);
 #endif
 }

@@ -32,9 +32,9 @@ static PictureTypes TypesWindowsShows()
 // judged by each entry's own name: a pattern would also match the short 8.3
 // names ("photo.bmpx" is PHOTO~1.BMP). A name too long to join to the store's
 // path cannot be opened. None of those may become the wallpaper.
-static bool TakeEntry(const WIN32_FIND_DATAA &found, PictureTypes shown)
+static bool TakeEntry(const WIN32_FIND_DATAA &found, PictureTypes typesShown)
 {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPictureName(found.cFileName, shown))
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPictureName(found.cFileName, typesShown))
         return false;
     char path[PathBufferSize];
     if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
@@ -50,7 +50,7 @@ static bool TakeEntry(const WIN32_FIND_DATAA &found, PictureTypes shown)
 const char *NextStoredFile(HWND window)
 {
     WIN32_FIND_DATAA found;
-    PictureTypes shown = TypesWindowsShows();
+    PictureTypes typesShown = TypesWindowsShows();
     // When a listing begun in this call ends too, the store holds nothing to show.
     bool begunHere = false;
     for (;;) {
@@ -82,7 +82,7 @@ const char *NextStoredFile(HWND window)
             OnEmptyStore(window);
             return CycledFilePath;
         }
-        if (TakeEntry(found, shown))
+        if (TakeEntry(found, typesShown))
             return CycledFilePath;
     }
 }

@@ -21,11 +21,20 @@ static void OnEmptyStore(HWND window)
     ReportLastError("FindFirstFile");
 }
 
-// Folders match the pattern too, and a name too long to join to the store's
-// path cannot be opened: neither may become the wallpaper.
-static bool TakeEntry(const WIN32_FIND_DATAA &found)
+static PictureTypes TypesWindowsShows()
 {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (WindowsIsAtLeast(6, 2))
+        return AllPictureTypes;
+    return WindowsIsAtLeast(6, 0) ? BitmapAndJpegPictures : BitmapPictures;
+}
+
+// The store is listed whole, folders and files of every type among it, and
+// judged by each entry's own name: a pattern would also match the short 8.3
+// names ("photo.bmpx" is PHOTO~1.BMP). A name too long to join to the store's
+// path cannot be opened. None of those may become the wallpaper.
+static bool TakeEntry(const WIN32_FIND_DATAA &found, PictureTypes typesShown)
+{
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPictureName(found.cFileName, typesShown))
         return false;
     char path[PathBufferSize];
     if (!JoinPath(path, NULL, StoreDirectory, found.cFileName, NULL)) {
@@ -41,6 +50,7 @@ static bool TakeEntry(const WIN32_FIND_DATAA &found)
 const char *NextStoredFile(HWND window)
 {
     WIN32_FIND_DATAA found;
+    PictureTypes typesShown = TypesWindowsShows();
     // When a listing begun in this call ends too, the store holds nothing to show.
     bool begunHere = false;
     for (;;) {
@@ -72,7 +82,7 @@ const char *NextStoredFile(HWND window)
             OnEmptyStore(window);
             return CycledFilePath;
         }
-        if (TakeEntry(found))
+        if (TakeEntry(found, typesShown))
             return CycledFilePath;
     }
 }

@@ -32,18 +32,26 @@ const size_t PathBufferSize = 3 * MAX_PATH;
 
 // main
 extern HINSTANCE AppInstance;
+extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: re-adding and removal reuse it
+extern UINT TaskbarCreatedMessage;       // sent by a restarted shell; 0 if it could not be registered
+void ReloadTrayIcon();                   // TrayIcon's own, at the small-icon size of the moment
+bool AddTrayIconToShell();               // NIM_ADD of TrayIcon, with its version
+
+// paths
 extern char StoreDirectory[PathBufferSize];
 extern char CaptureFilePath[PathBufferSize];
 extern char StorePattern[PathBufferSize];
-extern NOTIFYICONDATAA TrayIcon;         // kept for the whole run: re-adding and removal reuse it
-extern UINT TaskbarCreatedMessage;       // sent by a restarted shell; 0 if it could not be registered
 bool PathFits(const char *path);
 bool SplitPath(const char *path, char *drive, char *directory, char *name);
 bool JoinPath(char *result, const char *drive, const char *directory,
               const char *name, const char *extension);
 bool DeriveStorePaths(const char *modulePath);
-void ReloadTrayIcon();                   // TrayIcon's own, at the small-icon size of the moment
-bool AddTrayIconToShell();               // NIM_ADD of TrayIcon, with its version
+// The picture types that Windows takes as a wallpaper, each set holding the
+// one before: bitmaps alone before Vista, JPEG too on Vista and 7, PNG, GIF
+// and TIFF too from 8 on. It turns them into a bitmap of its own.
+enum PictureTypes { BitmapPictures, BitmapAndJpegPictures, AllPictureTypes };
+// Whether the extension of name's last part, in any case, is one of a type in types.
+bool IsPictureName(const char *name, PictureTypes types);
 
 // settings_store
 extern SettingsRecord ChangeSettings;

@@ -13,8 +13,8 @@ static ULONGLONG ShownFingerprint;
 static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture, the window's end
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
-// The copy of the user's picture, in the store under a name without ".bmp",
-// which the cycle never lists.
+// The copy of the user's picture, in the store under a name without a
+// picture's extension, which the cycle passes over.
 static const char UserWallpaperCopyName[] = "UserWallpaper";
 
 // A program whose manifest names the running Windows is told its true
@@ -40,7 +40,11 @@ bool ApplyWallpaper(const char *path)
         ShownPath[0] = '\0';
     ShownBytesKnown = false;
     // Broadcast only: the user's stored wallpaper setting must keep naming their own picture.
-    return SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE) != FALSE;
+    BOOL set = SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void *)path, SPIF_SENDWININICHANGE);
+    // A picture refused, one that Windows cannot read say, is not the one shown.
+    if (!set)
+        ShownPath[0] = '\0';
+    return set != FALSE;
 }
 
 // Setting the picture already shown makes the system read it again and wakes

@@ -1,4 +1,4 @@
-// Stepping through the BMP files of a real store directory.
+// Stepping through the pictures of a real store directory.
 #include "tessmere.h"
 
 #include "test_support.h"
@@ -37,7 +37,7 @@ protected:
     {
         std::vector<std::string> paths;
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(StorePattern, &found);
+        HANDLE search = FindFirstFileA(JoinDir(store, "*.bmp").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
             return paths;
         do
@@ -73,8 +73,9 @@ TEST_F(StoreCycle, TwoFilesAlternateInTheListingOrder)
 
 TEST_F(StoreCycle, OneFileComesEveryTime)
 {
-    std::string only = Add("only.bmp");
+    std::string only = Add("only.jpg");
     EXPECT_EQ((std::vector<std::string>{ only, only, only }), Steps(3));
+    EXPECT_TRUE(boxes.Seen().empty()) << "Windows 7, a new prefix's, takes JPEG";
 }
 
 TEST_F(StoreCycle, TheCaptureFileTakesPartButOtherFilesDoNot)

@@ -1,4 +1,4 @@
-// Splitting the executable's path and joining the store paths, in code page 932.
+// Splitting the executable's path, joining the store paths and telling pictures, in code page 932.
 #include "tessmere.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +14,16 @@ protected:
     void SetUp() override { ASSERT_EQ(932u, GetACP()) << "the tests run in code page 932"; }
 };
 
+const int NoPicture = AllPictureTypes + 1;
+
 struct SplitCase {
     const char *path, *drive, *directory, *name;
+    int firstShownIn;       // the first set of picture types that holds it
 };
 
 class PathSplit : public CodePage932, public ::testing::WithParamInterface<SplitCase> {};
 
-TEST_P(PathSplit, GivesDriveDirectoryAndNameWithoutExtension)
+TEST_P(PathSplit, GivesDriveDirectoryAndNameWithoutExtensionAndTellsPictures)
 {
     const SplitCase &c = GetParam();
     char drive[3] = "?", directory[PathBufferSize] = "?", name[PathBufferSize] = "?";
@@ -28,22 +31,37 @@ TEST_P(PathSplit, GivesDriveDirectoryAndNameWithoutExtension)
     EXPECT_STREQ(c.drive, drive);
     EXPECT_STREQ(c.directory, directory);
     EXPECT_STREQ(c.name, name);
+    for (PictureTypes types : { BitmapPictures, BitmapAndJpegPictures, AllPictureTypes })
+        EXPECT_EQ(types >= c.firstShownIn, IsPictureName(c.path, types)) << c.path << " in set " << types;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PathSplit, ::testing::Values(
-    SplitCase{ "C:\\Tools\\Tessmere.exe", "C:", "\\Tools\\", "Tessmere" },
-    SplitCase{ "C:/Tools/Tessmere.exe", "C:", "/Tools/", "Tessmere" },
-    SplitCase{ "C:\\Tools/bin\\Tessmere.exe", "C:", "\\Tools/bin\\", "Tessmere" },
-    SplitCase{ "Tessmere.exe", "", "", "Tessmere" },
-    SplitCase{ "C:Tessmere.exe", "C:", "", "Tessmere" },
-    SplitCase{ "\\\\server\\share\\Tessmere.exe", "", "\\\\server\\share\\", "Tessmere" },
-    SplitCase{ "C:\\Tools\\", "C:", "\\Tools\\", "" },
-    SplitCase{ "C:\\old.dir\\Tessmere", "C:", "\\old.dir\\", "Tessmere" },
-    SplitCase{ "C:\\Tools\\archive.tar.gz", "C:", "\\Tools\\", "archive.tar" },
-    SplitCase{ "", "", "", "" },
-    SplitCase{ "C:\\" SO "\\Tessmere.exe", "C:", "\\" SO "\\", "Tessmere" },
-    SplitCase{ "C:\\" HYOU SO "\\" SO ".exe", "C:", "\\" HYOU SO "\\", SO },
-    SplitCase{ "C:\\Tools\\" SO, "C:", "\\Tools\\", SO }));
+    SplitCase{ "C:\\Tools\\Tessmere.exe", "C:", "\\Tools\\", "Tessmere", NoPicture },
+    SplitCase{ "C:/Tools/Tessmere.exe", "C:", "/Tools/", "Tessmere", NoPicture },
+    SplitCase{ "C:\\Tools/bin\\Tessmere.exe", "C:", "\\Tools/bin\\", "Tessmere", NoPicture },
+    SplitCase{ "Tessmere.exe", "", "", "Tessmere", NoPicture },
+    SplitCase{ "C:Tessmere.exe", "C:", "", "Tessmere", NoPicture },
+    SplitCase{ "\\\\server\\share\\Tessmere.exe", "", "\\\\server\\share\\", "Tessmere", NoPicture },
+    SplitCase{ "C:\\Tools\\", "C:", "\\Tools\\", "", NoPicture },
+    SplitCase{ "C:\\old.bmp\\Tessmere", "C:", "\\old.bmp\\", "Tessmere", NoPicture },
+    SplitCase{ "C:\\Tools\\archive.tar.gz", "C:", "\\Tools\\", "archive.tar", NoPicture },
+    SplitCase{ "", "", "", "", NoPicture },
+    SplitCase{ "C:\\" SO "\\Tessmere.exe", "C:", "\\" SO "\\", "Tessmere", NoPicture },
+    SplitCase{ "C:\\" HYOU SO "\\" SO ".exe", "C:", "\\" HYOU SO "\\", SO, NoPicture },
+    SplitCase{ "C:\\Tools\\" SO, "C:", "\\Tools\\", SO, NoPicture },
+    SplitCase{ "C:\\Store\\Tessmere.bmp", "C:", "\\Store\\", "Tessmere", BitmapPictures },
+    SplitCase{ "scan.DIB", "", "", "scan", BitmapPictures },
+    SplitCase{ "E:\\DCIM\\IMG_0001.JPG", "E:", "\\DCIM\\", "IMG_0001", BitmapAndJpegPictures },
+    SplitCase{ "\\" SO "\\" HYOU ".jpeg", "", "\\" SO "\\", HYOU, BitmapAndJpegPictures },
+    SplitCase{ "photo.Jpe", "", "", "photo", BitmapAndJpegPictures },
+    SplitCase{ "photo.jfif", "", "", "photo", BitmapAndJpegPictures },
+    SplitCase{ "screen.png", "", "", "screen", AllPictureTypes },
+    SplitCase{ "anim.GIF", "", "", "anim", AllPictureTypes },
+    SplitCase{ "fax.tif", "", "", "fax", AllPictureTypes },
+    SplitCase{ "fax.TIFF", "", "", "fax", AllPictureTypes },
+    SplitCase{ "phone.heic", "", "", "phone", NoPicture },
+    SplitCase{ "photo.jpg.txt", "", "", "photo.jpg", NoPicture },
+    SplitCase{ "photo.bmpx", "", "", "photo", NoPicture }));
 
 struct JoinCase {
     const char *drive, *directory, *name, *extension, *expected;
@@ -96,7 +114,7 @@ TEST_F(StorePaths, LieBesideTheExecutable)
     ASSERT_TRUE(DeriveStorePaths("C:\\Tools\\Tessmere.exe"));
     EXPECT_STREQ("C:\\Tools\\StoreWallPaper", StoreDirectory);
     EXPECT_STREQ("C:\\Tools\\StoreWallPaper\\Tessmere.bmp", CaptureFilePath);
-    EXPECT_STREQ("C:\\Tools\\StoreWallPaper\\*.bmp", StorePattern);
+    EXPECT_STREQ("C:\\Tools\\StoreWallPaper\\*", StorePattern);
 }
 
 TEST_F(StorePaths, KeepADoubleByteDirectoryWhole)

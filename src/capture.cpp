@@ -26,24 +26,42 @@ static HWND WorkingWindow()
     return foreground;
 }
 
-// Picks the window to capture and its size, recording it as LastCapturedWindow
-// before anything is acquired. False when there is nothing to do.
-static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
+// What a capture copies, and from where.
+enum CaptureSourceKind {
+    SourceScreen,               // the desktop window's DC: the primary monitor
+    SourceVirtualScreen,        // the screen's DC, every monitor of the virtual screen
+    SourceWindow,               // the window's own DC: its client area alone
+    SourceScreenBehindWindow    // the screen's DC where the client area of a window that gave black stands
+};
+
+struct CaptureSource {
+    CaptureSourceKind kind;
+    RECT area;                  // in the coordinates of the DC read
+};
+
+// Picks what to capture, recording its window as LastCapturedWindow before
+// anything is acquired. False when there is nothing to do. Asked again for a
+// window whose own DC gave black, it maps the same client area to the screen.
+static bool ChooseCaptureSource(int mode, bool windowGaveBlack, CaptureSource &source)
 {
+    if (windowGaveBlack) {
+        source.kind = SourceScreenBehindWindow;
+        SetLastError(ERROR_SUCCESS);
+        return MapWindowPoints(LastCapturedWindow, HWND_DESKTOP, (POINT *)&source.area, 2) != 0
+            || GetLastError() == ERROR_SUCCESS;
+    }
     if (mode == ModeCaptureWindow || mode == ModeCaptureNewWindow) {
         HWND foreground = WorkingWindow();
         if (foreground != NULL) {
             if (mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
                 return false;
             LastCapturedWindow = foreground;
-            RECT client;
             // The window may have gone away since GetForegroundWindow.
-            if (!GetClientRect(foreground, &client)) {
+            if (!GetClientRect(foreground, &source.area)) {
                 ReportLastError("GetClientRect");
                 return false;
             }
-            width = client.right - client.left;
-            height = client.bottom - client.top;
+            source.kind = SourceWindow;
             return true;
         }
     }
@@ -52,8 +70,18 @@ static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
         ReportLastError("GetDesktopWindow");
         return false;
     }
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
+    // Only Windows 8 and later span one picture over several monitors: before,
+    // each monitor would show the whole of it.
+    if (GetSystemMetrics(SM_CMONITORS) > 1 && WindowsIsAtLeast(6, 2)) {
+        source.kind = SourceVirtualScreen;
+        source.area.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        source.area.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        source.area.right = source.area.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+        source.area.bottom = source.area.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+        return true;
+    }
+    source.kind = SourceScreen;
+    SetRect(&source.area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     return true;
 }
 
@@ -144,46 +172,98 @@ static bool WriteCaptureFile(const BITMAPFILEHEADER &header, const BITMAPINFOHEA
     return complete;
 }
 
+struct MonitorCopy {
+    HDC memory;
+    HDC screen;
+    RECT area;
+    bool copied;
+};
+
+static BOOL CALLBACK CopyMonitor(HMONITOR, HDC, LPRECT monitor, LPARAM parameter)
+{
+    MonitorCopy &copy = *(MonitorCopy *)parameter;
+    RECT part;
+    if (IntersectRect(&part, monitor, &copy.area)
+        && !BitBlt(copy.memory, part.left - copy.area.left, part.top - copy.area.top,
+                   part.right - part.left, part.bottom - part.top, copy.screen, part.left, part.top,
+                   SRCCOPY))
+        copy.copied = false;
+    return copy.copied;
+}
+
+// What no monitor shows stays as the new bitmap has it, all zero: black, as
+// Windows shows it, whatever the screen's DC holds there.
+static bool CopyEachMonitor(HDC memory, HDC screen, const RECT &area)
+{
+    MonitorCopy copy = { memory, screen, area, true };
+    return EnumDisplayMonitors(NULL, NULL, CopyMonitor, (LPARAM)&copy) && copy.copied;
+}
+
+static bool CopySource(HDC memory, const CaptureSource &source)
+{
+    bool ownDC = source.kind == SourceScreen || source.kind == SourceWindow;
+    HWND window = ownDC ? LastCapturedWindow : NULL;
+    SetLastError(ERROR_SUCCESS);
+    HDC screen = GetDC(window);
+    if (screen == NULL) {
+        ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    const RECT &area = source.area;
+    SetLastError(ERROR_SUCCESS);
+    bool copied = ownDC ? BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top,
+                                 screen, area.left, area.top, SRCCOPY) != FALSE
+                        : CopyEachMonitor(memory, screen, area);
+    if (!copied)
+        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
+    ReleaseDC(window, screen);
+    return copied;
+}
+
+// A window that presents through DirectX or DirectComposition leaves its own
+// DC all zero; the screen holds its pixels as they are composed.
+static bool AllZero(const void *pixels, DWORD size)
+{
+    const BYTE *byte = (const BYTE *)pixels;
+    for (DWORD i = 0; i < size; i++) {
+        if (byte[i] != 0)
+            return false;
+    }
+    return true;
+}
+
 bool CaptureToFile(int mode)
 {
-    LONG width, height;
-    if (!ChooseCaptureSource(mode, width, height))
+    CaptureSource source;
+    if (!ChooseCaptureSource(mode, false, source))
         return false;
 
-    HWND source = LastCapturedWindow;
-    HDC memory = NULL;
     HBITMAP bitmap = NULL;
     HGDIOBJ previous;
     void *pixels = NULL;
     BITMAPINFOHEADER info = {};
     BITMAPFILEHEADER header;
-    bool written = false;
+    bool copied, written = false;
 
     SetLastError(ERROR_SUCCESS);
-    HDC screen = GetDC(source);
-    if (screen == NULL) {
-        ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
-    SetLastError(ERROR_SUCCESS);
-    memory = CreateCompatibleDC(screen);
+    HDC memory = CreateCompatibleDC(NULL);
     if (memory == NULL) {
         ReportGdiFailure("CreateCompatibleDC", ERROR_NOT_ENOUGH_MEMORY);
-        goto cleanup;
+        return false;
     }
     info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
+    info.biWidth = source.area.right - source.area.left;
+    info.biHeight = source.area.bottom - source.area.top;
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    info.biSizeImage = (DWORD)height * RowStride(width);
+    info.biSizeImage = (DWORD)info.biHeight * RowStride(info.biWidth);
     // With 24 bits per pixel there is no colour table, so DIB_PAL_COLORS changes nothing.
     SetLastError(ERROR_SUCCESS);
     bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
     if (bitmap == NULL) {
-        ReportGdiFailure("CreateDIBSection", width <= 0 || height <= 0 ? ERROR_INVALID_PARAMETER
-                                                                     : ERROR_NOT_ENOUGH_MEMORY);
+        ReportGdiFailure("CreateDIBSection", info.biWidth <= 0 || info.biHeight <= 0
+                                                 ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     SetLastError(ERROR_SUCCESS);
@@ -192,24 +272,20 @@ bool CaptureToFile(int mode)
         ReportGdiFailure("SelectObject", ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
-    SetLastError(ERROR_SUCCESS);
-    if (!BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, 0, 0, SRCCOPY)) {
-        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
-        SelectObject(memory, previous);
-        goto cleanup;
-    }
+    copied = CopySource(memory, source);
+    if (copied && source.kind == SourceWindow && AllZero(pixels, info.biSizeImage)
+        && ChooseCaptureSource(mode, true, source))
+        copied = CopySource(memory, source);
     SelectObject(memory, previous);
     header = FileHeader(info);
     // Written and set again, a still screen would cost a full write and a
     // broadcast that wakes every program, at every tick.
-    if (!StillShown(CaptureFilePath) || !FileHolds(header, info, pixels))
+    if (copied && (!StillShown(CaptureFilePath) || !FileHolds(header, info, pixels)))
         written = WriteCaptureFile(header, info, pixels);
 
 cleanup:
     if (bitmap != NULL)
         DeleteObject(bitmap);
-    if (memory != NULL)
-        DeleteDC(memory);
-    ReleaseDC(source, screen);
+    DeleteDC(memory);
     return written;
 }

@@ -39,6 +39,20 @@ struct CaptureSource {
     RECT area;                  // in the coordinates of the DC read
 };
 
+// The desktop in front, as Wine names it when nothing is, or the shell's own
+// desktop windows, which cover every monitor.
+bool IsDesktop(HWND window)
+{
+    static const char *const desktopClasses[] = { "Progman", "WorkerW" };
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    for (const char *desktopClass : desktopClasses) {
+        if (lstrcmpiA(name, desktopClass) == 0)
+            return true;
+    }
+    return window == GetDesktopWindow() || window == GetShellWindow();
+}
+
 // Picks what to capture, recording its window as LastCapturedWindow before
 // anything is acquired. False when there is nothing to do. Asked again for a
 // window whose own DC gave black, it maps the same client area to the screen.
@@ -52,9 +66,9 @@ static bool ChooseCaptureSource(int mode, bool windowGaveBlack, CaptureSource &s
     }
     if (mode == ModeCaptureWindow || mode == ModeCaptureNewWindow) {
         HWND foreground = WorkingWindow();
-        if (foreground != NULL) {
-            if (mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
-                return false;
+        if (foreground != NULL && mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
+            return false;
+        if (foreground != NULL && !IsDesktop(foreground)) {
             LastCapturedWindow = foreground;
             // The window may have gone away since GetForegroundWindow.
             if (!GetClientRect(foreground, &source.area)) {

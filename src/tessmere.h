@@ -77,6 +77,7 @@ bool TimedChangeOverruled();
 
 // capture
 bool CaptureToFile(int mode);
+bool IsDesktop(HWND window);
 
 // cycler
 extern char CycledFilePath[PathBufferSize];

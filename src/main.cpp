@@ -272,6 +272,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
 
     ReadSystemWallpaper(UserWallpaper);
+    PutBackStyleLeftBehind();
     if (!PrepareStore())
         return 0;
     KeepUserWallpaper();

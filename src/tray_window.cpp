@@ -246,6 +246,7 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_EXIT:
         ProgramEnding = true;
         SendMessageA(window, WM_COMMAND, IDM_RESTORE, 0);
+        ForgetUserStyle();
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     case IDM_STOP:

@@ -265,36 +265,6 @@ TEST_F(ScreenCapture, FileIsReadByImageMagickAsA24BitBmp)
     EXPECT_TRUE(ours.pixels == theirs.pixels);
 }
 
-// Run only on two monitors side by side, the primary left or right, under
-// Wine's default Windows 7 (tests/CMakeLists.txt).
-class SeveralMonitors : public CaptureTest {};
-
-TEST_F(SeveralMonitors, AWindowWhoseOwnPictureIsBlackIsTakenFromTheScreenWhereItStands)
-{
-    // On the second monitor, at negative coordinates when the primary is on the right.
-    int left = GetSystemMetrics(SM_XVIRTUALSCREEN), second = left < 0 ? left : GetSystemMetrics(SM_CXSCREEN);
-    HWND black = windows.Show(second + 100, 100, 400, 300, -1);
-    HWND above = windows.Show(second + 300, 250, 300, 200, 51);
-    ASSERT_TRUE(BringToFront(black));
-    SetWindowPos(above, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    PumpMessages(300);
-    ASSERT_EQ(black, GetForegroundWindow());
-    ASSERT_TRUE(CaptureToFile(ModeCaptureWindow));
-    Bitmap ours;
-    ScreenDump dump;
-    std::string why;
-    ASSERT_TRUE(ReadBmp24(captureFile, ours, &why)) << why;
-    ASSERT_TRUE(DumpScreen(JoinDir(directory, "root.xwd"), dump, &why)) << why;
-    ASSERT_TRUE(ours.width == 400 && ours.height == 300);
-    ASSERT_TRUE(dump.Shows(PatternColour(0, 0, 51), second + 300 - left, 250)) << "nothing over the window";
-    EXPECT_EQ(0, PixelsNotShown(ours, dump, second + 100 - left, 100));
-    // Windows 7 has no span: the desktop capture stays the primary monitor's.
-    ASSERT_TRUE(CaptureToFile(ModeCaptureDesktop));
-    ASSERT_TRUE(ReadBmp24(captureFile, ours));
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), ours.width);
-    EXPECT_TRUE(boxes.Seen().empty());
-}
-
 // Captures hold device contexts, a bitmap and a file only while they run. A
 // device context, bitmap or file left behind by each capture shows in a few
 // dozen of them; thousands are for the soak.

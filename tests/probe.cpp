@@ -6,8 +6,7 @@
 //   probe pattern X Y WIDTH HEIGHT SEED
 //                     shows a borderless, topmost window whose client area is
 //                     painted with PatternColour until it is closed; the seed
-//                     is kept in GWLP_USERDATA, where a test may change it;
-//                     a negative one paints nothing, as the GPU draws some windows.
+//                     is kept in GWLP_USERDATA, where a test may change it (below 0: never painted).
 #include "test_support.h"
 
 #include <stdio.h>

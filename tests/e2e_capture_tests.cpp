@@ -309,6 +309,21 @@ TEST_F(TimedChange, NoneWhileTheSessionIsLockedOrAway)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+TEST_F(TimedChange, NoneBehindAFullScreenProgram)
+{
+    std::string store = JoinDir(directory, "app\\StoreWallPaper");
+    SHCreateDirectoryExA(nullptr, store.c_str(), nullptr);
+    ASSERT_TRUE(WriteBmp24(JoinDir(store, "A.bmp"), 4, 4, 1) && WriteBmp24(JoinDir(store, "B.bmp"), 4, 4, 2));
+    StoreSettings(1000, 1);
+    Start();
+    HWND front = windows.ShowInFront(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 61, 0, 0);
+    std::string shown = CurrentWallpaper();
+    EXPECT_FALSE(WaitUntil([&] { return CurrentWallpaper() != shown; }, 3500)) << "three ticks";
+    SetWindowLongPtrA(front, GWL_STYLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    SetWindowPos(front, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    EXPECT_TRUE(WaitUntil([&] { return CurrentWallpaper() != shown; }, 3000)) << "title bar";
+}
+
 class Restore : public CaptureProgramTest {};
 
 TEST_F(Restore, PutsBackTheWallpaperThatWasSetWhenTheProgramStarted)

@@ -31,7 +31,7 @@ enum CaptureSourceKind {
     SourceScreen,               // the desktop window's DC: the primary monitor
     SourceVirtualScreen,        // the screen's DC, every monitor of the virtual screen
     SourceWindow,               // the window's own DC: its client area alone
-    SourceScreenBehindWindow    // the screen's DC where the client area of a window that gave black stands
+    SourceScreenBehindWindow    // the screen's DC, where a window whose own DC gave black stands
 };
 
 struct CaptureSource {
@@ -213,24 +213,37 @@ static bool CopyEachMonitor(HDC memory, HDC screen, const RECT &area)
     return EnumDisplayMonitors(NULL, NULL, CopyMonitor, (LPARAM)&copy) && copy.copied;
 }
 
-static bool CopySource(HDC memory, const CaptureSource &source)
+// The desktop window's DC and a window's own DC are read in one piece, the
+// screen's monitor by monitor.
+static bool ReadsOwnDC(const CaptureSource &source)
 {
-    bool ownDC = source.kind == SourceScreen || source.kind == SourceWindow;
-    HWND window = ownDC ? LastCapturedWindow : NULL;
+    return source.kind == SourceScreen || source.kind == SourceWindow;
+}
+
+static bool CopySource(HDC memory, HDC screen, const CaptureSource &source)
+{
+    const RECT &area = source.area;
     SetLastError(ERROR_SUCCESS);
-    HDC screen = GetDC(window);
+    bool copied = ReadsOwnDC(source)
+        ? BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left,
+                 area.top, SRCCOPY) != FALSE
+        : CopyEachMonitor(memory, screen, area);
+    if (!copied)
+        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
+    return copied;
+}
+
+// Copied again from the screen, into the bitmap that is all zero still.
+static bool CopyScreenBehindWindow(HDC memory, const CaptureSource &source)
+{
+    SetLastError(ERROR_SUCCESS);
+    HDC screen = GetDC(NULL);
     if (screen == NULL) {
         ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    const RECT &area = source.area;
-    SetLastError(ERROR_SUCCESS);
-    bool copied = ownDC ? BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top,
-                                 screen, area.left, area.top, SRCCOPY) != FALSE
-                        : CopyEachMonitor(memory, screen, area);
-    if (!copied)
-        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
-    ReleaseDC(window, screen);
+    bool copied = CopySource(memory, screen, source);
+    ReleaseDC(NULL, screen);
     return copied;
 }
 
@@ -252,6 +265,8 @@ bool CaptureToFile(int mode)
     if (!ChooseCaptureSource(mode, false, source))
         return false;
 
+    HWND window = ReadsOwnDC(source) ? LastCapturedWindow : NULL;
+    HDC memory = NULL;
     HBITMAP bitmap = NULL;
     HGDIOBJ previous;
     void *pixels = NULL;
@@ -260,10 +275,16 @@ bool CaptureToFile(int mode)
     bool copied, written = false;
 
     SetLastError(ERROR_SUCCESS);
-    HDC memory = CreateCompatibleDC(NULL);
+    HDC screen = GetDC(window);
+    if (screen == NULL) {
+        ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    memory = CreateCompatibleDC(screen);
     if (memory == NULL) {
         ReportGdiFailure("CreateCompatibleDC", ERROR_NOT_ENOUGH_MEMORY);
-        return false;
+        goto cleanup;
     }
     info.biSize = sizeof info;
     info.biWidth = source.area.right - source.area.left;
@@ -276,8 +297,8 @@ bool CaptureToFile(int mode)
     SetLastError(ERROR_SUCCESS);
     bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
     if (bitmap == NULL) {
-        ReportGdiFailure("CreateDIBSection", info.biWidth <= 0 || info.biHeight <= 0
-                                                 ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
+        bool empty = info.biWidth <= 0 || info.biHeight <= 0;
+        ReportGdiFailure("CreateDIBSection", empty ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     SetLastError(ERROR_SUCCESS);
@@ -286,10 +307,10 @@ bool CaptureToFile(int mode)
         ReportGdiFailure("SelectObject", ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
-    copied = CopySource(memory, source);
+    copied = CopySource(memory, screen, source);
     if (copied && source.kind == SourceWindow && AllZero(pixels, info.biSizeImage)
         && ChooseCaptureSource(mode, true, source))
-        copied = CopySource(memory, source);
+        copied = CopyScreenBehindWindow(memory, source);
     SelectObject(memory, previous);
     header = FileHeader(info);
     // Written and set again, a still screen would cost a full write and a
@@ -300,6 +321,8 @@ bool CaptureToFile(int mode)
 cleanup:
     if (bitmap != NULL)
         DeleteObject(bitmap);
-    DeleteDC(memory);
+    if (memory != NULL)
+        DeleteDC(memory);
+    ReleaseDC(window, screen);
     return written;
 }

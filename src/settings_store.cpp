@@ -136,7 +136,8 @@ bool ReadDesktopStyle(DesktopStyle &style, bool recorded)
     for (int i = 0; i < StyleValueCount && read; i++) {
         StyleValue &value = style.Values[i];
         value.Size = sizeof value.Data - 1;
-        status = RegQueryValueExA(key, StyleValueNames[i], NULL, &value.Type, value.Data, &value.Size);
+        status = RegQueryValueExA(key, StyleValueNames[i], NULL, &value.Type, value.Data,
+                                  &value.Size);
         value.Present = status == ERROR_SUCCESS;
         if (value.Present)
             value.Data[value.Size] = '\0';      // a text stored without its NUL ends all the same

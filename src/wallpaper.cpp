@@ -13,7 +13,7 @@ static ULONGLONG ShownFingerprint;
 static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
-static bool SpanWritten;                    // the desktop's style is this program's span, the user's is in the record
+static bool SpanWritten;                    // the span is written, the user's own style recorded
 
 // Windows reads both at each set. "22", span, shows one picture over every
 // monitor, each its own part; Windows knows it from 8 on.
@@ -42,17 +42,20 @@ static bool SameName(const char *one, const char *other)
     WCHAR wideOne[MAX_PATH], wideOther[MAX_PATH];
     return MultiByteToWideChar(CP_ACP, 0, one, -1, wideOne, MAX_PATH) > 0
         && MultiByteToWideChar(CP_ACP, 0, other, -1, wideOther, MAX_PATH) > 0
-        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, wideOne, -1, wideOther, -1) == CSTR_EQUAL;
+        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, wideOne, -1, wideOther, -1)
+               == CSTR_EQUAL;
 }
 
 // The capture of every monitor, whoever sets it: its header gives the size of
 // the virtual screen.
 static bool ShowsEveryMonitor(const char *path)
 {
-    if (GetSystemMetrics(SM_CMONITORS) < 2 || !SameName(path, CaptureFilePath) || !WindowsIsAtLeast(6, 2))
+    if (GetSystemMetrics(SM_CMONITORS) < 2 || !SameName(path, CaptureFilePath)
+        || !WindowsIsAtLeast(6, 2))
         return false;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     BYTE headers[sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)];

@@ -11,23 +11,30 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 static const int Warmups = 3;
 static const int Rounds = 40;
 
 struct Screen {
+    int left;                   // of what the capture takes: the virtual screen where it is spanned
+    int top;
     int width;
     int height;
     int bitsPerPixel;
     DWORD stride;               // of the capture's 24-bit rows
     DWORD frameBytes;           // height x stride
+    bool spanned;               // several monitors, from Windows 8 on
 };
 
 static Screen MeasureScreen()
 {
     Screen screen = {};
-    screen.width = GetSystemMetrics(SM_CXSCREEN);
-    screen.height = GetSystemMetrics(SM_CYSCREEN);
+    screen.spanned = GetSystemMetrics(SM_CMONITORS) > 1 && WindowsIsAtLeast(6, 2);
+    screen.left = screen.spanned ? GetSystemMetrics(SM_XVIRTUALSCREEN) : 0;
+    screen.top = screen.spanned ? GetSystemMetrics(SM_YVIRTUALSCREEN) : 0;
+    screen.width = GetSystemMetrics(screen.spanned ? SM_CXVIRTUALSCREEN : SM_CXSCREEN);
+    screen.height = GetSystemMetrics(screen.spanned ? SM_CYVIRTUALSCREEN : SM_CYSCREEN);
     HDC dc = GetDC(nullptr);
     screen.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL);
     ReleaseDC(nullptr, dc);
@@ -44,12 +51,23 @@ struct ScreenCopier {
     HDC memory = nullptr;
     HBITMAP kept = nullptr;         // one DIB section for every round
     BITMAPINFOHEADER info = {};
+    int left = 0;
+    int top = 0;
     int width = 0;
     int height = 0;
+    std::vector<RECT> parts;        // each monitor's, or the whole screen's
 };
+
+static BOOL CALLBACK AddMonitor(HMONITOR, HDC, LPRECT monitor, LPARAM parts)
+{
+    ((std::vector<RECT> *)parts)->push_back(*monitor);
+    return TRUE;
+}
 
 static bool OpenScreenCopier(ScreenCopier &copier, const Screen &screen)
 {
+    copier.left = screen.left;
+    copier.top = screen.top;
     copier.width = screen.width;
     copier.height = screen.height;
     copier.info.biSize = sizeof copier.info;
@@ -59,6 +77,10 @@ static bool OpenScreenCopier(ScreenCopier &copier, const Screen &screen)
     copier.info.biBitCount = 24;
     copier.info.biCompression = BI_RGB;
     copier.info.biSizeImage = screen.frameBytes;
+    if (screen.spanned)
+        EnumDisplayMonitors(nullptr, nullptr, AddMonitor, (LPARAM)&copier.parts);
+    else
+        copier.parts.push_back(RECT{ 0, 0, screen.width, screen.height });
     copier.desktop = GetDesktopWindow();
     copier.source = GetDC(copier.desktop);
     if (copier.source == nullptr)
@@ -83,7 +105,8 @@ static void CloseScreenCopier(ScreenCopier &copier)
     copier = ScreenCopier();
 }
 
-// Into the kept DIB section, or into a new one each time as the capture has it.
+// Into the kept DIB section, or into a new one each time as the capture has it;
+// monitor by monitor where the capture spans them.
 static double CopyScreen(ScreenCopier &copier, bool freshBitmap)
 {
     double start = NowMilliseconds();
@@ -93,8 +116,11 @@ static double CopyScreen(ScreenCopier &copier, bool freshBitmap)
         bitmap = CreateDIBSection(copier.memory, (const BITMAPINFO *)&copier.info,
                                   DIB_RGB_COLORS, &pixels, nullptr, 0);
     HGDIOBJ previous = SelectObject(copier.memory, bitmap);
-    BOOL copied = BitBlt(copier.memory, 0, 0, copier.width, copier.height, copier.source, 0, 0,
-                         SRCCOPY);
+    BOOL copied = TRUE;
+    for (const RECT &part : copier.parts)
+        copied &= BitBlt(copier.memory, part.left - copier.left, part.top - copier.top,
+                         part.right - part.left, part.bottom - part.top, copier.source, part.left,
+                         part.top, SRCCOPY);
     SelectObject(copier.memory, previous);
     if (freshBitmap)
         DeleteObject(bitmap);
@@ -350,8 +376,9 @@ int main()
         return 1;
     }
 
-    printf("Desktop capture at %s, %d bits per pixel on the screen; frame buffer %lu bytes\n",
-           name.c_str(), screen.bitsPerPixel, (unsigned long)screen.frameBytes);
+    printf("Desktop capture at %s%s, %d bits per pixel on the screen; frame buffer %lu bytes\n",
+           name.c_str(), screen.spanned ? " (every monitor, spanned)" : "", screen.bitsPerPixel,
+           (unsigned long)screen.frameBytes);
     MemoryFigures memory = MeasureMemory(self, copier, files);
     Timings timings = TimeRounds(copier, screen, files);
     CloseScreenCopier(copier);

@@ -263,6 +263,39 @@ Function .onInit
     ${EndIf}
 FunctionEnd
 
+; The user's own picture style, which Tessmere records under its key while it
+; spans a capture over several monitors. A run that ended without putting it
+; back (killed, or a crash) left the record: the style goes back as the next
+; start would put it back, only while it still reads as the span, 22 and 0.
+!define STYLE_RECORD_KEY "Software\Quillaby\Tessmere\UserStyle"
+!define DESKTOP_KEY "Control Panel\Desktop"
+
+!macro PUT_BACK_STYLE_VALUE NAME
+    ClearErrors
+    ReadRegStr $2 HKCU "${STYLE_RECORD_KEY}" "${NAME}"
+    ${If} ${Errors}
+        DeleteRegValue HKCU "${DESKTOP_KEY}" "${NAME}"
+    ${Else}
+        WriteRegStr HKCU "${DESKTOP_KEY}" "${NAME}" $2
+    ${EndIf}
+!macroend
+
+Function un.PutBackUserStyle
+    ClearErrors
+    EnumRegValue $0 HKCU "${STYLE_RECORD_KEY}" 0
+    ${If} ${Errors}
+        Return
+    ${EndIf}
+    ReadRegStr $0 HKCU "${DESKTOP_KEY}" "WallpaperStyle"
+    ReadRegStr $1 HKCU "${DESKTOP_KEY}" "TileWallpaper"
+    ${If} $0 == "22"
+    ${AndIf} $1 == "0"
+        !insertmacro PUT_BACK_STYLE_VALUE "WallpaperStyle"
+        !insertmacro PUT_BACK_STYLE_VALUE "TileWallpaper"
+    ${EndIf}
+    DeleteRegKey HKCU "${STYLE_RECORD_KEY}"
+FunctionEnd
+
 ; What belongs to the user stays: the settings key Software\Quillaby\Tessmere,
 ; which a portable copy shares, and every picture in the store. Only Tessmere's
 ; own files there go (its capture, and its copy of the user's picture where
@@ -270,6 +303,7 @@ FunctionEnd
 ; a portable copy's), and the store folder with them when nothing else is left.
 Section "Uninstall"
     Call un.EndRunningTessmere
+    Call un.PutBackUserStyle
     Call un.RemoveProgram
     Delete "$SMPROGRAMS\Tessmere.lnk"
     Delete "$SMSTARTUP\Tessmere.lnk"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Tessmere needs on Debian or
 # Ubuntu: the MinGW-w64 cross compilers for i686 and x86_64, 64-bit Wine, a
-# virtual X server and a VNC server to look at it from elsewhere, the checking
+# virtual X server and a VNC server to look at it from elsewhere, an X server
+# of several monitors (Xorg's dummy driver) with xrandr, the checking
 # tools, GoogleTest's source, the Japanese and English locales and the
 # Japanese font, and NSIS and zip for the release; then 32-bit Wine, which
 # only the i686 build's runs need. Only what is missing is installed, so a
@@ -16,6 +17,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make
     wine wine64
     xvfb xauth x11-apps imagemagick xdotool x11vnc
+    xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     fonts-ipafont-gothic
     googletest
     locales procps inotify-tools

@@ -108,7 +108,8 @@ start_virtual_display() {
     export DISPLAY=":$number" XAUTHORITY=$XVFB_AUTH
 }
 
-# Ends the server and removes its files, also those of a start cut short.
+# Ends the server and removes its files, also those of a start cut short; so
+# for an Xorg of several monitors.
 stop_virtual_display() {
     if [ -n "${XVFB_PID:-}" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
@@ -117,6 +118,7 @@ stop_virtual_display() {
     fi
     rm -f "${XVFB_AUTH:-}" "${XVFB_NUMBER_FILE:-}"
     XVFB_AUTH= XVFB_NUMBER_FILE=
+    stop_monitor_display
 }
 
 # The prefix given is the script's own: from now on the script's end also
@@ -125,6 +127,77 @@ own_prefix() {
     export WINEPREFIX=$1
     OWN_PREFIX=$1
     trap close_wine_display EXIT
+}
+
+# Starts Xorg with its dummy video driver on a free display: monitors of the
+# sizes given ("1920x1080+1280x1024") side by side, tops aligned, the first
+# one primary, or the last one when the second argument is "right". Exports
+# DISPLAY and XAUTHORITY, and admits only its own cookie, as
+# start_virtual_display does; XORG_PID is the server's process. Xorg needs
+# root: a server that cannot start says why and gives 1.
+start_monitor_display() {
+    local layout=$1 primary=${2:-left} sizes size i x=0 width=0 height=0 number= cookie protocol
+    IFS=+ read -ra sizes <<<"$layout"
+    XORG_DIR=$(mktemp -d)
+    cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+    protocol=$(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' \n')
+    echo "ffff 0000 0000 0012 $protocol 0010 $cookie" | xauth -q -f "$XORG_DIR/auth" nmerge - 2>/dev/null
+    {
+        # No input devices, no GPU and no console of its own: a server for Wine alone.
+        printf 'Section "ServerFlags"\n'
+        for flag in AutoAddDevices AutoEnableDevices AutoAddGPU; do
+            printf '    Option "%s" "false"\n' "$flag"
+        done
+        printf '    Option "DontVTSwitch" "true"\nEndSection\n'
+        printf 'Section "Device"\n    Identifier "dummy"\n    Driver "dummy"\n    VideoRam 256000\n'
+        for i in "${!sizes[@]}"; do
+            printf '    Option "Monitor-DUMMY%d" "m%d"\n' "$i" "$i"
+        done
+        printf 'EndSection\n'
+        for i in "${!sizes[@]}"; do
+            size=${sizes[$i]}
+            # An output counts as connected only once a mode is set on it.
+            printf 'Section "Monitor"\n    Identifier "m%d"\n    HorizSync 5.0-1000.0\n' "$i"
+            printf '    VertRefresh 5.0-200.0\n    Option "PreferredMode" "%s"\n' "$size"
+            printf '    Option "Position" "%d 0"\n    Option "Enable" "true"\n' "$x"
+            [ "$i" -eq 0 ] && printf '    Option "Primary" "true"\n'
+            printf 'EndSection\n'
+            x=$((x + ${size%x*}))
+            [ "${size#*x}" -gt "$height" ] && height=${size#*x}
+        done
+        width=$x
+        # The screen's own monitor gives the driver the ranges its modes must fit.
+        printf 'Section "Screen"\n    Identifier "screen"\n    Device "dummy"\n    Monitor "m0"\n'
+        printf '    DefaultDepth 24\n    SubSection "Display"\n        Depth 24\n'
+        printf '        Virtual %d %d\n    EndSubSection\nEndSection\n' "$width" "$height"
+    } >"$XORG_DIR/xorg.conf"
+    Xorg -displayfd 3 -auth "$XORG_DIR/auth" -config "$XORG_DIR/xorg.conf" -logfile "$XORG_DIR/log" \
+        -noreset -nolisten tcp -novtswitch -sharevts 3>"$XORG_DIR/number" >"$XORG_DIR/output" 2>&1 &
+    XORG_PID=$!
+    for _ in $(seq 100); do
+        number=$(cat "$XORG_DIR/number")
+        [ -n "$number" ] || ! kill -0 "$XORG_PID" 2>/dev/null && break
+        sleep 0.1
+    done
+    if [ -z "$number" ]; then
+        echo "Xorg did not start: $(grep -h -m1 -E '\(EE\)|allowed' "$XORG_DIR/output" "$XORG_DIR/log" 2>/dev/null | head -n1)" >&2
+        stop_monitor_display
+        return 1
+    fi
+    export DISPLAY=":$number" XAUTHORITY=$XORG_DIR/auth
+    if [ "$primary" = right ]; then
+        xrandr --output "DUMMY$((${#sizes[@]} - 1))" --primary
+    fi
+}
+
+stop_monitor_display() {
+    if [ -n "${XORG_PID:-}" ]; then
+        kill "$XORG_PID" 2>/dev/null || true
+        wait "$XORG_PID" 2>/dev/null || true
+        XORG_PID=
+    fi
+    [ -z "${XORG_DIR:-}" ] || rm -rf "$XORG_DIR"
+    XORG_DIR=
 }
 
 # Creates the Wine prefix given (or $WINEPREFIX) when it does not exist yet and
@@ -179,6 +252,12 @@ close_wine_display() {
         WINEPREFIX=$OWN_PREFIX wineserver -k 2>/dev/null || true
     fi
     stop_virtual_display
+}
+
+# The same with the monitors of start_monitor_display, which it is given.
+open_monitor_display() {
+    [ -n "${OWN_PREFIX:-}" ] || trap stop_virtual_display EXIT
+    start_monitor_display "$@"
 }
 
 # The prefix given, as the tests, benchmarks and soaks use it: created when

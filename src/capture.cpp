@@ -26,24 +26,56 @@ static HWND WorkingWindow()
     return foreground;
 }
 
-// Picks the window to capture and its size, recording it as LastCapturedWindow
-// before anything is acquired. False when there is nothing to do.
-static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
+// What a capture copies, and from where.
+enum CaptureSourceKind {
+    SourceScreen,               // the desktop window's DC: the primary monitor
+    SourceVirtualScreen,        // the screen's DC, every monitor of the virtual screen
+    SourceWindow,               // the window's own DC: its client area alone
+    SourceScreenBehindWindow    // the screen's DC, where a window whose own DC gave black stands
+};
+
+struct CaptureSource {
+    CaptureSourceKind kind;
+    RECT area;                  // in the coordinates of the DC read
+};
+
+// The desktop in front, as Wine names it when nothing is, or the shell's own
+// desktop windows, which cover every monitor.
+bool IsDesktop(HWND window)
 {
+    static const char *const desktopClasses[] = { "Progman", "WorkerW" };
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    for (const char *desktopClass : desktopClasses) {
+        if (lstrcmpiA(name, desktopClass) == 0)
+            return true;
+    }
+    return window == GetDesktopWindow() || window == GetShellWindow();
+}
+
+// Picks what to capture, recording its window as LastCapturedWindow before
+// anything is acquired. False when there is nothing to do. Asked again for a
+// window whose own DC gave black, it maps the same client area to the screen.
+static bool ChooseCaptureSource(int mode, bool windowGaveBlack, CaptureSource &source)
+{
+    if (windowGaveBlack) {
+        source.kind = SourceScreenBehindWindow;
+        SetLastError(ERROR_SUCCESS);
+        return MapWindowPoints(LastCapturedWindow, HWND_DESKTOP, (POINT *)&source.area, 2) != 0
+            || GetLastError() == ERROR_SUCCESS;
+    }
     if (mode == ModeCaptureWindow || mode == ModeCaptureNewWindow) {
         HWND foreground = WorkingWindow();
-        if (foreground != NULL) {
-            if (mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
-                return false;
+        if (foreground != NULL && mode == ModeCaptureNewWindow && foreground == LastCapturedWindow)
+            return false;
+        if (foreground != NULL && !IsDesktop(foreground)) {
             LastCapturedWindow = foreground;
-            RECT client;
             // The window may have gone away since GetForegroundWindow.
-            if (!GetClientRect(foreground, &client)) {
+            if (!GetClientRect(foreground, &source.area)) {
                 ReportLastError("GetClientRect");
                 return false;
             }
-            width = client.right - client.left;
-            height = client.bottom - client.top;
+            source.kind = SourceWindow;
             return true;
         }
     }
@@ -52,8 +84,18 @@ static bool ChooseCaptureSource(int mode, LONG &width, LONG &height)
         ReportLastError("GetDesktopWindow");
         return false;
     }
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
+    // Only Windows 8 and later span one picture over several monitors: before,
+    // each monitor would show the whole of it.
+    if (GetSystemMetrics(SM_CMONITORS) > 1 && WindowsIsAtLeast(6, 2)) {
+        source.kind = SourceVirtualScreen;
+        source.area.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        source.area.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        source.area.right = source.area.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+        source.area.bottom = source.area.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+        return true;
+    }
+    source.kind = SourceScreen;
+    SetRect(&source.area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     return true;
 }
 
@@ -144,23 +186,96 @@ static bool WriteCaptureFile(const BITMAPFILEHEADER &header, const BITMAPINFOHEA
     return complete;
 }
 
+struct MonitorCopy {
+    HDC memory;
+    HDC screen;
+    RECT area;
+    bool copied;
+};
+
+static BOOL CALLBACK CopyMonitor(HMONITOR, HDC, LPRECT monitor, LPARAM parameter)
+{
+    MonitorCopy &copy = *(MonitorCopy *)parameter;
+    RECT part;
+    if (IntersectRect(&part, monitor, &copy.area)
+        && !BitBlt(copy.memory, part.left - copy.area.left, part.top - copy.area.top,
+                   part.right - part.left, part.bottom - part.top, copy.screen, part.left, part.top,
+                   SRCCOPY))
+        copy.copied = false;
+    return copy.copied;
+}
+
+// What no monitor shows stays as the new bitmap has it, all zero: black, as
+// Windows shows it, whatever the screen's DC holds there.
+static bool CopyEachMonitor(HDC memory, HDC screen, const RECT &area)
+{
+    MonitorCopy copy = { memory, screen, area, true };
+    return EnumDisplayMonitors(NULL, NULL, CopyMonitor, (LPARAM)&copy) && copy.copied;
+}
+
+// The desktop window's DC and a window's own DC are read in one piece, the
+// screen's monitor by monitor.
+static bool ReadsOwnDC(const CaptureSource &source)
+{
+    return source.kind == SourceScreen || source.kind == SourceWindow;
+}
+
+static bool CopySource(HDC memory, HDC screen, const CaptureSource &source)
+{
+    const RECT &area = source.area;
+    SetLastError(ERROR_SUCCESS);
+    bool copied = ReadsOwnDC(source)
+        ? BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left,
+                 area.top, SRCCOPY) != FALSE
+        : CopyEachMonitor(memory, screen, area);
+    if (!copied)
+        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
+    return copied;
+}
+
+// Copied again from the screen, into the bitmap that is all zero still.
+static bool CopyScreenBehindWindow(HDC memory, const CaptureSource &source)
+{
+    SetLastError(ERROR_SUCCESS);
+    HDC screen = GetDC(NULL);
+    if (screen == NULL) {
+        ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    bool copied = CopySource(memory, screen, source);
+    ReleaseDC(NULL, screen);
+    return copied;
+}
+
+// A window that presents through DirectX or DirectComposition leaves its own
+// DC all zero; the screen holds its pixels as they are composed.
+static bool AllZero(const void *pixels, DWORD size)
+{
+    const BYTE *byte = (const BYTE *)pixels;
+    for (DWORD i = 0; i < size; i++) {
+        if (byte[i] != 0)
+            return false;
+    }
+    return true;
+}
+
 bool CaptureToFile(int mode)
 {
-    LONG width, height;
-    if (!ChooseCaptureSource(mode, width, height))
+    CaptureSource source;
+    if (!ChooseCaptureSource(mode, false, source))
         return false;
 
-    HWND source = LastCapturedWindow;
+    HWND window = ReadsOwnDC(source) ? LastCapturedWindow : NULL;
     HDC memory = NULL;
     HBITMAP bitmap = NULL;
     HGDIOBJ previous;
     void *pixels = NULL;
     BITMAPINFOHEADER info = {};
     BITMAPFILEHEADER header;
-    bool written = false;
+    bool copied, written = false;
 
     SetLastError(ERROR_SUCCESS);
-    HDC screen = GetDC(source);
+    HDC screen = GetDC(window);
     if (screen == NULL) {
         ReportGdiFailure("GetDC", ERROR_NOT_ENOUGH_MEMORY);
         return false;
@@ -172,18 +287,18 @@ bool CaptureToFile(int mode)
         goto cleanup;
     }
     info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
+    info.biWidth = source.area.right - source.area.left;
+    info.biHeight = source.area.bottom - source.area.top;
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    info.biSizeImage = (DWORD)height * RowStride(width);
+    info.biSizeImage = (DWORD)info.biHeight * RowStride(info.biWidth);
     // With 24 bits per pixel there is no colour table, so DIB_PAL_COLORS changes nothing.
     SetLastError(ERROR_SUCCESS);
     bitmap = CreateDIBSection(memory, (const BITMAPINFO *)&info, DIB_PAL_COLORS, &pixels, NULL, 0);
     if (bitmap == NULL) {
-        ReportGdiFailure("CreateDIBSection", width <= 0 || height <= 0 ? ERROR_INVALID_PARAMETER
-                                                                     : ERROR_NOT_ENOUGH_MEMORY);
+        bool empty = info.biWidth <= 0 || info.biHeight <= 0;
+        ReportGdiFailure("CreateDIBSection", empty ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
     SetLastError(ERROR_SUCCESS);
@@ -192,17 +307,15 @@ bool CaptureToFile(int mode)
         ReportGdiFailure("SelectObject", ERROR_NOT_ENOUGH_MEMORY);
         goto cleanup;
     }
-    SetLastError(ERROR_SUCCESS);
-    if (!BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, 0, 0, SRCCOPY)) {
-        ReportGdiFailure("BitBlt", ERROR_NOT_ENOUGH_MEMORY);
-        SelectObject(memory, previous);
-        goto cleanup;
-    }
+    copied = CopySource(memory, screen, source);
+    if (copied && source.kind == SourceWindow && AllZero(pixels, info.biSizeImage)
+        && ChooseCaptureSource(mode, true, source))
+        copied = CopyScreenBehindWindow(memory, source);
     SelectObject(memory, previous);
     header = FileHeader(info);
     // Written and set again, a still screen would cost a full write and a
     // broadcast that wakes every program, at every tick.
-    if (!StillShown(CaptureFilePath) || !FileHolds(header, info, pixels))
+    if (copied && (!StillShown(CaptureFilePath) || !FileHolds(header, info, pixels)))
         written = WriteCaptureFile(header, info, pixels);
 
 cleanup:
@@ -210,6 +323,6 @@ cleanup:
         DeleteObject(bitmap);
     if (memory != NULL)
         DeleteDC(memory);
-    ReleaseDC(source, screen);
+    ReleaseDC(window, screen);
     return written;
 }

@@ -131,6 +131,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
 
     ReadSystemWallpaper(UserWallpaper);
+    PutBackStyleLeftBehind();
     if (!PrepareStore())
         return 0;
     KeepUserWallpaper();

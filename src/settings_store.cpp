@@ -139,3 +139,69 @@ void RecordKeptWallpaper(const char *path)
     if (key != NULL)
         RegCloseKey(key);
 }
+
+// The user's own picture style, kept while a capture is spanned over every
+// monitor. That the key exists says that a record was made; a value missing
+// from it was missing from the user's settings too.
+static const char StyleRecordKeyName[] = "Software\\Quillaby\\Tessmere\\UserStyle";
+static const char *const StyleValueNames[] = { "WallpaperStyle", "TileWallpaper" };
+
+// From "Control Panel\Desktop", or from the record. No record is no failure,
+// and no report.
+bool ReadDesktopStyle(DesktopStyle &style, bool recorded)
+{
+    HKEY key;
+    LONG status = RegOpenKeyExA(HKEY_CURRENT_USER,
+                                recorded ? StyleRecordKeyName : "Control Panel\\Desktop", 0,
+                                KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) {
+        if (!recorded || status != ERROR_FILE_NOT_FOUND)
+            ReportRegistryError("RegOpenKeyEx", status);
+        return false;
+    }
+    bool read = true;
+    for (int i = 0; i < StyleValueCount && read; i++) {
+        StyleValue &value = style.Values[i];
+        value.Size = sizeof value.Data - 1;
+        status = RegQueryValueExA(key, StyleValueNames[i], NULL, &value.Type, value.Data,
+                                  &value.Size);
+        value.Present = status == ERROR_SUCCESS;
+        if (value.Present)
+            value.Data[value.Size] = '\0';      // a text stored without its NUL ends all the same
+        else if (status != ERROR_FILE_NOT_FOUND)
+            read = false;
+    }
+    if (!read)
+        ReportRegistryError("RegQueryValueEx", status);
+    RegCloseKey(key);
+    return read;
+}
+
+// Each value as the style has it, a missing one deleted; the record's key is
+// created first.
+bool WriteDesktopStyle(const DesktopStyle &style, bool recorded)
+{
+    HKEY key = OpenUserKey(recorded ? StyleRecordKeyName : "Control Panel\\Desktop");
+    if (key == NULL)
+        return false;
+    bool written = true;
+    for (int i = 0; i < StyleValueCount; i++) {
+        const StyleValue &value = style.Values[i];
+        LONG status = value.Present
+            ? RegSetValueExA(key, StyleValueNames[i], 0, value.Type, value.Data, value.Size)
+            : RegDeleteValueA(key, StyleValueNames[i]);
+        if (status != ERROR_SUCCESS && (value.Present || status != ERROR_FILE_NOT_FOUND)) {
+            ReportRegistryError(value.Present ? "RegSetValueEx" : "RegDeleteValue", status);
+            written = false;
+        }
+    }
+    RegCloseKey(key);
+    return written;
+}
+
+void DeleteStyleRecord()
+{
+    LONG status = RegDeleteKeyA(HKEY_CURRENT_USER, StyleRecordKeyName);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        ReportRegistryError("RegDeleteKey", status);
+}

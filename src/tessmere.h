@@ -26,6 +26,20 @@ struct SettingsRecord {
     LONG Mode;      // a ChangeMode, or whatever other value the registry held
 };
 
+// A value of the desktop's picture style, as the registry holds it.
+struct StyleValue {
+    bool Present;
+    DWORD Type;
+    DWORD Size;
+    BYTE Data[64];
+};
+
+// "WallpaperStyle" and "TileWallpaper", in this order.
+const int StyleValueCount = 2;
+struct DesktopStyle {
+    StyleValue Values[StyleValueCount];
+};
+
 // Room for any path that Windows takes, MAX_PATH - 1 characters, in any code
 // page: UTF-8 spells each character that Windows counts in up to 3 bytes.
 const size_t PathBufferSize = 3 * MAX_PATH;
@@ -62,6 +76,10 @@ void SaveSettings(SettingsRecord &settings);
 void ReadSystemWallpaper(char *buffer);
 void ReadKeptWallpaper(char *buffer);           // empty when no copy is recorded
 void RecordKeptWallpaper(const char *path);
+// The desktop's own under "Control Panel\Desktop", or the record of the user's.
+bool ReadDesktopStyle(DesktopStyle &style, bool recorded);
+bool WriteDesktopStyle(const DesktopStyle &style, bool recorded);
+void DeleteStyleRecord();
 
 // error_report
 extern bool ProgramEnding;      // from Exit or WM_DESTROY on: a report could only hold up the end
@@ -86,9 +104,11 @@ void NoteUserChoice();
 void BeginTimedChange();
 // Whether the user chose anything since the timed change under way began.
 bool TimedChangeOverruled();
+void PutBackStyleLeftBehind();              // at start, by a run that ended without putting it back
 
 // capture
 bool CaptureToFile(int mode);
+bool IsDesktop(HWND window);
 
 // cycler
 extern char CycledFilePath[PathBufferSize];

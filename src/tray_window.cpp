@@ -23,6 +23,7 @@ static const DWORD KeySelectEchoTime = 500;
 typedef BOOL(WINAPI *RegisterSessionFunction)(HWND, DWORD);
 typedef BOOL(WINAPI *UnregisterSessionFunction)(HWND);
 typedef HRESULT(WINAPI *IconRectFunction)(const NOTIFYICONIDENTIFIER *, RECT *);
+typedef HRESULT(WINAPI *NotificationStateFunction)(QUERY_USER_NOTIFICATION_STATE *);
 
 void ScheduleChangeTimer(HWND window, bool stop)
 {
@@ -115,12 +116,61 @@ static void OnSessionChange(WPARAM change)
     }
 }
 
+// Windows' own word, from Vista on, for an exclusive Direct3D full screen or a
+// presentation. Busy, which overlays report over an empty desktop, is none.
+static bool ShellReportsFullScreen()
+{
+    NotificationStateFunction query = (NotificationStateFunction)(void *)GetProcAddress(
+        GetModuleHandleA("shell32.dll"), "SHQueryUserNotificationState");
+    QUERY_USER_NOTIFICATION_STATE state;
+    return query != NULL && SUCCEEDED(query(&state))
+        && (state == QUNS_RUNNING_D3D_FULL_SCREEN || state == QUNS_PRESENTATION_MODE);
+}
+
+static bool IsTaskbar(HWND window)
+{
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    return lstrcmpiA(name, "Shell_TrayWnd") == 0 || lstrcmpiA(name, "Shell_SecondaryTrayWnd") == 0;
+}
+
+// A game, a video or a slide show whose client area covers its whole monitor.
+// A maximized window does not count: browsers and programs that draw their own
+// title bar cover a monitor without a taskbar all day that way.
+static bool FullScreenWindowInFront()
+{
+    HWND front = GetForegroundWindow();
+    DWORD process = 0;
+    if (front == NULL || !IsWindowVisible(front) || IsIconic(front) || IsZoomed(front)
+        || IsDesktop(front) || IsTaskbar(front))
+        return false;
+    GetWindowThreadProcessId(front, &process);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    RECT client;
+    if (process == GetCurrentProcessId()
+        || !GetMonitorInfoA(MonitorFromWindow(front, MONITOR_DEFAULTTONEAREST), &monitor)
+        || !GetClientRect(front, &client))
+        return false;
+    MapWindowPoints(front, HWND_DESKTOP, (POINT *)&client, 2);
+    const RECT &covered = monitor.rcMonitor;
+    return client.left <= covered.left && client.top <= covered.top
+        && client.right >= covered.right && client.bottom >= covered.bottom;
+}
+
+static bool FullScreenProgramInFront()
+{
+    return FullScreenWindowInFront() || ShellReportsFullScreen();
+}
+
 // No one sees the desktop of a locked or disconnected session, and its screen
-// cannot be read then. A change whose report still waits for the user would
-// be joined by one more box at every tick.
+// cannot be read then; nor the desktop behind a full-screen program, which a
+// change would interrupt with a whole-screen copy and a redraw. A change whose
+// report still waits for the user would be joined by one more box at every tick.
 static bool TimedChangeMayStart()
 {
-    return !SessionLocked && !SessionDisconnected && !TimedChangeUnderWay;
+    return !SessionLocked && !SessionDisconnected && !TimedChangeUnderWay
+        && !FullScreenProgramInFront();
 }
 
 static void RunTimedCapture()

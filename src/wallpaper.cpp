@@ -13,6 +13,12 @@ static ULONGLONG ShownFingerprint;
 static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture, the window's end
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
+static bool SpanWritten;                    // the span is written, the user's own style recorded
+
+// Windows reads both at each set. "22", span, shows one picture over every
+// monitor, each its own part; Windows knows it from 8 on.
+static const char *const SpanStyleTexts[StyleValueCount] = { "22", "0" };
+
 // The copy of the user's picture, in the store under a name without a
 // picture's extension, which the cycle passes over.
 static const char UserWallpaperCopyName[] = "UserWallpaper";
@@ -30,10 +36,101 @@ bool WindowsIsAtLeast(DWORD major, DWORD minor)
     return VerifyVersionInfoA(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
 }
 
+// Windows compares names without regard to case.
+static bool SameName(const char *one, const char *other)
+{
+    WCHAR wideOne[MAX_PATH], wideOther[MAX_PATH];
+    return MultiByteToWideChar(CP_ACP, 0, one, -1, wideOne, MAX_PATH) > 0
+        && MultiByteToWideChar(CP_ACP, 0, other, -1, wideOther, MAX_PATH) > 0
+        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, wideOne, -1, wideOther, -1)
+               == CSTR_EQUAL;
+}
+
+// The capture of every monitor, whoever sets it: its header gives the size of
+// the virtual screen.
+static bool ShowsEveryMonitor(const char *path)
+{
+    if (GetSystemMetrics(SM_CMONITORS) < 2 || !SameName(path, CaptureFilePath)
+        || !WindowsIsAtLeast(6, 2))
+        return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BYTE headers[sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)];
+    DWORD read = 0;
+    BITMAPINFOHEADER info = {};
+    if (ReadFile(file, headers, sizeof headers, &read, NULL) && read == sizeof headers)
+        memcpy(&info, headers + sizeof(BITMAPFILEHEADER), sizeof info);
+    CloseHandle(file);
+    return info.biWidth == GetSystemMetrics(SM_CXVIRTUALSCREEN)
+        && info.biHeight == GetSystemMetrics(SM_CYVIRTUALSCREEN);
+}
+
+static bool ReadsAsSpan(const StyleValue &value, int index)
+{
+    return value.Present && value.Type == REG_SZ
+        && strcmp((const char *)value.Data, SpanStyleTexts[index]) == 0;
+}
+
+static bool ShowsSpan(const DesktopStyle &style)
+{
+    return ReadsAsSpan(style.Values[0], 0) && ReadsAsSpan(style.Values[1], 1);
+}
+
+// The user's style as the desktop has it now. While this program's span is
+// written, a value that no longer reads as the span was chosen by the user
+// meanwhile, in Windows' settings, and the record keeps the others.
+static bool TakeUserStyle(DesktopStyle &record)
+{
+    DesktopStyle now;
+    if (!ReadDesktopStyle(now, false))
+        return false;
+    if (!SpanWritten || !ReadDesktopStyle(record, true)) {
+        record = now;
+        return true;
+    }
+    for (int i = 0; i < StyleValueCount; i++) {
+        if (!ReadsAsSpan(now.Values[i], i))
+            record.Values[i] = now.Values[i];
+    }
+    return true;
+}
+
+// No span without a written record of the user's style: Windows would keep
+// showing every picture spanned after this program is gone.
+static bool WriteSpanStyle()
+{
+    DesktopStyle record;
+    if (!TakeUserStyle(record) || !WriteDesktopStyle(record, true))
+        return false;
+    DesktopStyle span = {};
+    for (int i = 0; i < StyleValueCount; i++) {
+        StyleValue &value = span.Values[i];
+        value.Present = true;
+        value.Type = REG_SZ;
+        value.Size = lstrlenA(SpanStyleTexts[i]) + 1;
+        memcpy(value.Data, SpanStyleTexts[i], value.Size);
+    }
+    SpanWritten = true;
+    WriteDesktopStyle(span, false);
+    return true;
+}
+
+static void PutBackUserStyle()
+{
+    DesktopStyle record;
+    if (SpanWritten && TakeUserStyle(record) && WriteDesktopStyle(record, false))
+        SpanWritten = false;
+}
+
 bool ApplyWallpaper(const char *path)
 {
     if (path == NULL)
         path = CaptureFilePath;
+    if (!ShowsEveryMonitor(path) || !WriteSpanStyle())
+        PutBackUserStyle();
     if (GetFileAttributesExA(path, GetFileExInfoStandard, &ShownFile))
         lstrcpynA(ShownPath, path, sizeof ShownPath);
     else
@@ -192,10 +289,20 @@ void KeepUserWallpaper()
     lstrcpyA(UserWallpaper, copy);
 }
 
+// A style that could not be put back keeps its record for the next start.
+static void ForgetUserStyle()
+{
+    if (!SpanWritten)
+        DeleteStyleRecord();
+}
+
+// The user's style goes back with the set, before the picture.
 void RestoreUserWallpaper(bool forGood)
 {
-    if (ApplyWallpaper(UserWallpaper) && forGood)
-        RecordKeptWallpaper("");
+    if (!ApplyWallpaper(UserWallpaper) || !forGood)
+        return;
+    RecordKeptWallpaper("");
+    ForgetUserStyle();
 }
 
 void NoteUserChoice()
@@ -213,4 +320,13 @@ void BeginTimedChange()
 bool TimedChangeOverruled()
 {
     return UserChoices != ChoicesBeforeTimedChange;
+}
+
+// Killed, or ended with the session before it could put the style back. A
+// style that no longer reads as the span was chosen since, and stays.
+void PutBackStyleLeftBehind()
+{
+    DesktopStyle record, now;
+    if (ReadDesktopStyle(record, true) && ReadDesktopStyle(now, false) && ShowsSpan(now))
+        WriteDesktopStyle(record, false);
 }

@@ -156,6 +156,51 @@ TEST_F(ScaledScreen, TrayCaptureHoldsEveryPixelOfTheScreen)
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+// Run only on two monitors side by side, the primary left or right, with Wine
+// reporting Windows 10 (tests/CMakeLists.txt).
+class SeveralMonitors : public CaptureProgramTest {};
+
+TEST_F(SeveralMonitors, CapturesShowEveryMonitorAndTheUsersStyleComesBackAfterAKillAndAtExit)
+{
+    auto value = [](const char *name) { return ReadRegistryString(DesktopKey, name); };
+    auto style = [&] { return value("WallpaperStyle") + " " + value("TileWallpaper"); };
+    Bitmap shot;
+    ScreenDump dump;
+    auto capture = [&] {
+        SendMessageA(program.window, WM_COMMAND, MAKEWPARAM(IDM_CAPTURE, 1), 0);
+        return ReadBmp24(program.CaptureFile(), shot) && DumpScreen(JoinDir(directory, "root.xwd"), dump);
+    };
+    SetRegistryString(DesktopKey, "WallpaperStyle", "10");
+    DeleteRegistryValue(DesktopKey, "TileWallpaper");
+    StoreSettings(0, 2);
+    // The second monitor stands at negative coordinates when the primary is on the right.
+    int left = GetSystemMetrics(SM_XVIRTUALSCREEN), second = left < 0 ? left : GetSystemMetrics(SM_CXSCREEN);
+    HWND black = windows.Show(second + 100, 100, 400, 300, -1);     // as a window the GPU draws
+    HWND above = windows.Show(second + 300, 250, 300, 200, 51);
+    Start();
+    ASSERT_TRUE(BringToFront(black));
+    SetWindowPos(above, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_TRUE(capture());
+    ASSERT_TRUE(shot.width == 400 && shot.height == 300) << "not the window in front";
+    ASSERT_TRUE(dump.Shows(PatternColour(0, 0, 51), second + 300 - left, 250)) << "nothing over the window";
+    EXPECT_EQ(0, PixelsNotShown(shot, dump, second + 100 - left, 100)) << "not the screen where it stands";
+    EXPECT_EQ("10 <no value>", style());
+    ASSERT_TRUE(BringToFront(GetDesktopWindow()) && capture());      // nothing in front
+    ASSERT_TRUE(shot.width == dump.width && shot.height == dump.height) << "not every monitor";
+    EXPECT_EQ(0, PixelsNotShown(shot, dump)) << "each monitor as the screen shows it";
+    EXPECT_EQ("22 0", style());
+    ASSERT_TRUE(TerminateProcess(program.process.hProcess, 1) && ExitCode() == 1);
+    Start();
+    EXPECT_EQ("10 <no value>", style()) << "the next start puts the user's style back";
+    windows.Show(left + 3000, 1040, 200, 40, 72);
+    ASSERT_TRUE(BringToFront(GetDesktopWindow()) && capture());
+    EXPECT_EQ(0u, shot.At(shot.width - 1, shot.height - 1)) << "a window where no monitor is";
+    EXPECT_EQ("22 0", style());
+    ASSERT_TRUE(ChooseTrayMenuItem(program, MenuExit) && ExitCode() == 0);
+    EXPECT_EQ("10 <no value>", style());
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 class TimedChange : public CaptureProgramTest {};
 
 TEST_F(TimedChange, InModeZeroCapturesTheDesktopWhenItChanged)
@@ -262,6 +307,21 @@ TEST_F(TimedChange, NoneWhileTheSessionIsLockedOrAway)
     session(WTS_SESSION_UNLOCK);
     EXPECT_TRUE(CaptureRewrittenWithin(5000));
     EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(TimedChange, NoneBehindAFullScreenProgram)
+{
+    std::string store = JoinDir(directory, "app\\StoreWallPaper");
+    SHCreateDirectoryExA(nullptr, store.c_str(), nullptr);
+    ASSERT_TRUE(WriteBmp24(JoinDir(store, "A.bmp"), 4, 4, 1) && WriteBmp24(JoinDir(store, "B.bmp"), 4, 4, 2));
+    StoreSettings(1000, 1);
+    Start();
+    HWND front = windows.ShowInFront(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 61, 0, 0);
+    std::string shown = CurrentWallpaper();
+    EXPECT_FALSE(WaitUntil([&] { return CurrentWallpaper() != shown; }, 3500)) << "three ticks";
+    SetWindowLongPtrA(front, GWL_STYLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    SetWindowPos(front, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    EXPECT_TRUE(WaitUntil([&] { return CurrentWallpaper() != shown; }, 3000)) << "title bar";
 }
 
 class Restore : public CaptureProgramTest {};

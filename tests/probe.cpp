@@ -6,7 +6,7 @@
 //   probe pattern X Y WIDTH HEIGHT SEED
 //                     shows a borderless, topmost window whose client area is
 //                     painted with PatternColour until it is closed; the seed
-//                     is kept in GWLP_USERDATA, where a test may change it.
+//                     is kept in GWLP_USERDATA, where a test may change it (below 0: never painted).
 #include "test_support.h"
 
 #include <stdio.h>
@@ -27,7 +27,7 @@ static LRESULT CALLBACK PatternWindowProc(HWND window, UINT message, WPARAM wPar
     GetClientRect(window, &client);
     int width = client.right, height = client.bottom;
     int seed = (int)GetWindowLongPtrA(window, GWLP_USERDATA);
-    if (width > 0 && height > 0) {
+    if (width > 0 && height > 0 && seed >= 0) {
         std::vector<uint32_t> pixels((size_t)width * height);
         for (int y = 0; y < height; y++)
             for (int x = 0; x < width; x++)

@@ -849,12 +849,12 @@ bool DumpScreen(const std::string &path, ScreenDump &dump, std::string *why)
     return ReadXwd(path, dump, why);
 }
 
-long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump)
+long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump, int left, int top)
 {
     long differing = 0;
-    for (int y = 0; y < dump.height; y++) {
-        for (int x = 0; x < dump.width; x++)
-            differing += !dump.Shows(bitmap.At(x, y), x, y);
+    for (int y = 0; y < bitmap.height; y++) {
+        for (int x = 0; x < bitmap.width; x++)
+            differing += !dump.Shows(bitmap.At(x, y), left + x, top + y);
     }
     return differing;
 }

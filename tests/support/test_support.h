@@ -200,8 +200,8 @@ struct ScreenDump {
 // Dumps the screen into the file (through xwd, or ImageMagick on a 16-bit
 // screen) and reads it back.
 bool DumpScreen(const std::string &path, ScreenDump &dump, std::string *why = nullptr);
-// How many pixels of a bitmap of the dump's size the dump does not show.
-long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump);
+// How many pixels of the bitmap the dump does not show where it stands from (left, top) on.
+long PixelsNotShown(const Bitmap &bitmap, const ScreenDump &dump, int left = 0, int top = 0);
 
 // --- Windows the tests paint -----------------------------------------------
 // The colour the pattern windows give to pixel (x, y).

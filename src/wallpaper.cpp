@@ -36,21 +36,41 @@ bool WindowsIsAtLeast(DWORD major, DWORD minor)
     return VerifyVersionInfoA(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
 }
 
-// Windows compares names without regard to case.
-static bool SameName(const char *one, const char *other)
+static bool ToWide(const char *path, WCHAR (&wide)[MAX_PATH], int &length)
 {
-    WCHAR wideOne[MAX_PATH], wideOther[MAX_PATH];
-    return MultiByteToWideChar(CP_ACP, 0, one, -1, wideOne, MAX_PATH) > 0
-        && MultiByteToWideChar(CP_ACP, 0, other, -1, wideOther, MAX_PATH) > 0
-        && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, wideOne, -1, wideOther, -1)
-               == CSTR_EQUAL;
+    length = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) - 1;
+    return length > 0;
+}
+
+// Windows compares names without regard to case.
+static bool SameNames(const WCHAR *a, const WCHAR *b, int length)
+{
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, length, b, length) == CSTR_EQUAL;
+}
+
+// True when path lies in folder or below it.
+static bool InFolder(const char *path, const char *folder)
+{
+    WCHAR widePath[MAX_PATH], wideFolder[MAX_PATH];
+    int pathLength, folderLength;
+    return ToWide(path, widePath, pathLength) && ToWide(folder, wideFolder, folderLength)
+        && pathLength > folderLength && widePath[folderLength] == L'\\'
+        && SameNames(widePath, wideFolder, folderLength);
+}
+
+static bool SamePath(const char *a, const char *b)
+{
+    WCHAR wideA[MAX_PATH], wideB[MAX_PATH];
+    int lengthA, lengthB;
+    return ToWide(a, wideA, lengthA) && ToWide(b, wideB, lengthB) && lengthA == lengthB
+        && SameNames(wideA, wideB, lengthA);
 }
 
 // The capture of every monitor, whoever sets it: its header gives the size of
 // the virtual screen.
 static bool ShowsEveryMonitor(const char *path)
 {
-    if (GetSystemMetrics(SM_CMONITORS) < 2 || !SameName(path, CaptureFilePath)
+    if (GetSystemMetrics(SM_CMONITORS) < 2 || !SamePath(path, CaptureFilePath)
         || !WindowsIsAtLeast(6, 2))
         return false;
     HANDLE file = CreateFileA(path, GENERIC_READ,
@@ -210,36 +230,6 @@ void ShowStoredFile(const char *path)
     ApplyWallpaper(path);
     ShownBytesKnown = known;
     ShownFingerprint = fingerprint;
-}
-
-static bool ToWide(const char *path, WCHAR (&wide)[MAX_PATH], int &length)
-{
-    length = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) - 1;
-    return length > 0;
-}
-
-// Windows compares names without regard to case.
-static bool SameNames(const WCHAR *a, const WCHAR *b, int length)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, length, b, length) == CSTR_EQUAL;
-}
-
-// True when path lies in folder or below it.
-static bool InFolder(const char *path, const char *folder)
-{
-    WCHAR widePath[MAX_PATH], wideFolder[MAX_PATH];
-    int pathLength, folderLength;
-    return ToWide(path, widePath, pathLength) && ToWide(folder, wideFolder, folderLength)
-        && pathLength > folderLength && widePath[folderLength] == L'\\'
-        && SameNames(widePath, wideFolder, folderLength);
-}
-
-static bool SamePath(const char *a, const char *b)
-{
-    WCHAR wideA[MAX_PATH], wideB[MAX_PATH];
-    int lengthA, lengthB;
-    return ToWide(a, wideA, lengthA) && ToWide(b, wideB, lengthB) && lengthA == lengthB
-        && SameNames(wideA, wideB, lengthA);
 }
 
 static bool NamesWindowsCache(const char *path)

@@ -10,7 +10,8 @@ static char ShownPath[PathBufferSize];      // the picture set last, empty if it
 static WIN32_FILE_ATTRIBUTE_DATA ShownFile; // its size and last-write time then
 static bool ShownBytesKnown;                // whether ShownFingerprint holds its bytes
 static ULONGLONG ShownFingerprint;
-static unsigned UserChoices;                // Exit, Stop, Restore, OK in Settings, the tray's Capture, the window's end
+// Exit, Stop, Restore, OK in Settings, the tray's Capture, and the window's end
+static unsigned UserChoices;
 static unsigned ChoicesBeforeTimedChange;   // UserChoices when the timed change under way began
 
 static bool SpanWritten;                    // the span is written, the user's own style recorded

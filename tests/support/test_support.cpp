@@ -372,9 +372,10 @@ std::string Ansi(const std::wstring &wide)
 const char SettingsKey[] = "Software\\Quillaby\\Tessmere";
 const char DesktopKey[] = "Control Panel\\Desktop";
 
+// With the subkeys a run leaves in it, such as the record of a spanned style.
 void DeleteSettingsKey()
 {
-    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, SettingsKey);
 }
 
 bool SettingsKeyExists()
